@@ -1,0 +1,6 @@
+#include "enumerate/enumerate.h"
+
+int main(int argc, char** argv)
+{
+    return tavrick::enumerate_accounts(argc, argv);
+}

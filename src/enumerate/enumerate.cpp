@@ -1,0 +1,121 @@
+#include "enumerate/enumerate.h"
+
+#include <string>
+
+#include "cli/cli.h"
+#include "output/output.h"
+
+namespace tavrick {
+
+namespace {
+
+// The preferred size of one page of accounts, and of one answer of groups, in bytes.
+constexpr std::uint32_t k_page_bytes = 1024;
+constexpr std::uint32_t k_groups_bytes = 10240;
+
+char16_t fold_ascii(char16_t unit)
+{
+    return unit >= u'A' && unit <= u'Z' ? static_cast<char16_t>(unit + 32) : unit;
+}
+
+bool is_selected(const USER_INFO_3& account)
+{
+    const bool disabled = (account.flags & k_flag_disabled) != 0;
+    switch (g_settings.query_type) {
+    case QueryType::all: return true;
+    case QueryType::enabled: return !disabled;
+    case QueryType::disabled: return disabled;
+    }
+    return false;
+}
+
+} // namespace
+
+bool equal_ignoring_ascii_case(const char16_t* left, const char16_t* right)
+{
+    for (;; ++left, ++right) {
+        if (fold_ascii(*left) != fold_ascii(*right)) {
+            return false;
+        }
+        if (*left == u'\0') {
+            return true;
+        }
+    }
+}
+
+std::string account_status_message(std::uint32_t status)
+{
+    switch (status) {
+    case 5: return "The user has insufficient privilege for this operation\n";
+    case 50: return "This network request is not supported\n";
+    case 53: return "The network path was not found\n";
+    case 65: return "Network access is denied\n";
+    case 124: return "Invalid level parameter\n";
+    case 1326: return "Logon failure: unknown user name or bad password\n";
+    case 1327: return "Logon failure: user account restriction\n";
+    case 1328: return "Logon failure: account logon time restriction violation\n";
+    case 1329: return "Logon failure: user not allowed to log on to this computer\n";
+    case 1330: return "Logon failure: the specified account password has expired\n";
+    case 1331: return "Logon failure: account currently disabled\n";
+    case 1332: return "No mapping between account names and security IDs was done\n";
+    case 2106: return "This operation can be performed only on a server\n";
+    case 2138: return "The Workstation service is not started\n";
+    case 2141: return "The server is not configured for this transaction; IPC$ is not shared\n";
+    case 2227: return "Server not running in user-level security\n";
+    case 2229: return "Error encountered in accessing accounts database\n";
+    case 2247: return "The user accounts database file accounts.lmx is corrupted\n";
+    case 2351: return "Invalid computername specified\n";
+    default: return "Error in NetUserEnum: " + std::to_string(static_cast<std::int32_t>(status)) + "\n";
+    }
+}
+
+void get_user_groups(AccountSource& source, const char16_t* user_name, GroupNameList& list)
+{
+    const char16_t* const* names = nullptr;
+    std::uint32_t entries_read = 0;
+    source.user_groups(user_name, k_groups_bytes, names, entries_read); // a failure leaves fewer names
+    list.names.assign(names, names + (names == nullptr ? 0 : entries_read));
+}
+
+int enumerate_accounts(int argc, char** argv, SourceOpener open_source)
+{
+    std::uint32_t resume_handle = 0;
+    std::u16string username;
+    int specific_user = 0;
+    parse_command_line(argc, argv, username, specific_user);
+
+    const std::unique_ptr<AccountSource> source = open_source(g_settings.server.view());
+    for (;;) {
+        const USER_INFO_3* records = nullptr;
+        std::uint32_t entries_read = 0;
+        const std::uint32_t status = source->enumerate_page(k_page_bytes, resume_handle, records, entries_read);
+        if (status != k_status_success && status != k_status_more_data) {
+            write_bytes(account_status_message(status));
+            break;
+        }
+        bool stop = false;
+        for (std::uint32_t i = 0; i < entries_read && !stop; ++i) {
+            const USER_INFO_3& account = records[i];
+            if (specific_user != 0) {
+                if (account.name != nullptr && equal_ignoring_ascii_case(username.c_str(), account.name)) {
+                    write_user_record(*source, account);
+                    write_record_delimiter();
+                }
+                continue;
+            }
+            if (is_selected(account)) {
+                write_user_record(*source, account);
+                write_record_delimiter();
+            }
+            // A structure record stands for the layout, so one is enough.
+            stop = g_settings.structure_mode != 0;
+        }
+        if (stop || status == k_status_success || entries_read == 0) {
+            break;
+        }
+    }
+    flush_output();
+    return 0;
+}
+
+} // namespace tavrick

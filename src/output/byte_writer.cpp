@@ -1,0 +1,142 @@
+// The one path from the tool to standard output: a buffer flushed in large writes.
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <string>
+
+#include "output/output.h"
+
+namespace tavrick {
+
+namespace {
+
+constexpr std::size_t k_buffer_size = 64 * 1024;
+
+char g_buffer[k_buffer_size];
+std::size_t g_used = 0;
+int g_fd = STDOUT_FILENO;
+
+bool is_high_surrogate(char16_t unit)
+{
+    return unit >= 0xD800 && unit <= 0xDBFF;
+}
+bool is_low_surrogate(char16_t unit)
+{
+    return unit >= 0xDC00 && unit <= 0xDFFF;
+}
+
+[[noreturn]] void fail_output(int error)
+{
+    if (error == EPIPE) {
+        // The reader has gone: end as any filter does when its pipe closes.
+        std::signal(SIGPIPE, SIG_DFL);
+        std::raise(SIGPIPE);
+        _exit(1);
+    }
+    write_error(std::string("ERR: cannot write output: ") + std::strerror(error) + "\n");
+    _exit(1);
+}
+
+void write_all(int fd, const char* data, std::size_t size)
+{
+    while (size > 0) {
+        const ssize_t written = ::write(fd, data, size);
+        if (written < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            fail_output(errno);
+        }
+        data += written;
+        size -= static_cast<std::size_t>(written);
+    }
+}
+
+inline void put_byte(char byte)
+{
+    if (g_used == k_buffer_size) {
+        flush_output();
+    }
+    g_buffer[g_used++] = byte;
+}
+
+} // namespace
+
+std::u16string widen(std::string_view bytes)
+{
+    std::u16string units(bytes.size(), u'\0');
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        units[i] = static_cast<unsigned char>(bytes[i]);
+    }
+    return units;
+}
+
+void write_bytes(std::string_view bytes)
+{
+    if (bytes.size() > k_buffer_size - g_used) {
+        flush_output();
+        if (bytes.size() > k_buffer_size) {
+            write_all(g_fd, bytes.data(), bytes.size());
+            return;
+        }
+    }
+    std::memcpy(g_buffer + g_used, bytes.data(), bytes.size());
+    g_used += bytes.size();
+}
+
+void write_units(std::u16string_view units)
+{
+    for (std::size_t i = 0; i < units.size(); ++i) {
+        const char16_t unit = units[i];
+        if (unit <= 0xFF) {
+            put_byte(static_cast<char>(unit));
+            continue;
+        }
+        // No byte stands for this character: one '?' each, a surrogate pair being one character.
+        if (is_high_surrogate(unit) && i + 1 < units.size() && is_low_surrogate(units[i + 1])) {
+            ++i;
+        }
+        put_byte('?');
+    }
+}
+
+void write_units(const char16_t* units)
+{
+    write_units(std::u16string_view(units));
+}
+
+void flush_output()
+{
+    const std::size_t size = g_used;
+    g_used = 0;
+    write_all(g_fd, g_buffer, size);
+}
+
+int set_output_fd(int fd)
+{
+    flush_output();
+    const int previous = g_fd;
+    g_fd = fd;
+    return previous;
+}
+
+void write_error(std::string_view bytes)
+{
+    const char* data = bytes.data();
+    std::size_t size = bytes.size();
+    while (size > 0) {
+        const ssize_t written = ::write(STDERR_FILENO, data, size);
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written <= 0) {
+            return; // nowhere left to report to
+        }
+        data += written;
+        size -= static_cast<std::size_t>(written);
+    }
+}
+
+} // namespace tavrick

@@ -1,0 +1,183 @@
+// The two record layouts: name, full name and groups; or every account field and the groups.
+#include "cli/cli.h"
+#include "output/output.h"
+
+namespace tavrick {
+
+namespace {
+
+void write_default_layout(const USER_INFO_3& account, const GroupNameList& groups)
+{
+    write_text_field(account.name, "name");
+    write_field_delimiter();
+    write_text_field(account.full_name, "full_name");
+    write_field_delimiter();
+    bool first = true;
+    for (const char16_t* group : groups.names) {
+        if (!first) {
+            write_multi_delimiter();
+        }
+        first = false;
+        write_text_field(group, "group");
+    }
+}
+
+// The parameters string as one four-digit hexadecimal item per code unit.
+void write_parameters_list(const char16_t* parms)
+{
+    if (g_settings.structure_mode != 0) {
+        write_units(g_settings.integer_quote.view());
+        write_bytes("parms");
+        write_units(g_settings.integer_quote.view());
+        return;
+    }
+    write_field_label("parms");
+    if (parms == nullptr) {
+        return; // no parameters at all reads as an empty list
+    }
+    for (const char16_t* unit = parms; *unit != u'\0'; ++unit) {
+        if (unit != parms) {
+            write_multi_delimiter();
+        }
+        write_hex_item(*unit);
+    }
+}
+
+// The logon hours as 21 two-digit hexadecimal items, one byte of the week's 168 hours each.
+void write_logon_hours_list(const unsigned char* hours)
+{
+    if (g_settings.structure_mode != 0) {
+        write_units(g_settings.integer_quote.view());
+        write_bytes("logon_hours");
+        write_units(g_settings.integer_quote.view());
+        return;
+    }
+    write_field_label("logon_hours");
+    if (hours == nullptr) {
+        return; // no logon-hour bytes at all reads as an empty list
+    }
+    for (std::size_t i = 0; i < k_logon_hours_bytes; ++i) {
+        if (i != 0) {
+            write_multi_delimiter();
+        }
+        write_units(g_settings.integer_quote.view());
+        write_bytes("0x");
+        write_bytes(hex_digits(hours[i], 2));
+        write_units(g_settings.integer_quote.view());
+    }
+}
+
+// The groups under one label for the whole list.
+void write_group_list(const GroupNameList& groups)
+{
+    if (g_settings.structure_mode != 0) {
+        write_units(g_settings.string_quote.view());
+        write_bytes("group");
+        write_units(g_settings.string_quote.view());
+        return;
+    }
+    write_field_label("group");
+    bool first = true;
+    for (const char16_t* group : groups.names) {
+        if (!first) {
+            write_multi_delimiter();
+        }
+        first = false;
+        write_units(g_settings.string_quote.view());
+        if (group == nullptr) {
+            write_bytes("(null)");
+        } else {
+            write_units(group);
+        }
+        write_units(g_settings.string_quote.view());
+    }
+}
+
+void write_time_field(std::uint32_t seconds, std::string_view label)
+{
+    char16_t text[32];
+    std::size_t length = 0;
+    for (const char* digit = format_account_time(seconds); *digit != '\0' && length + 1 < std::size(text); ++digit) {
+        text[length++] = static_cast<unsigned char>(*digit);
+    }
+    text[length] = u'\0';
+    write_text_field(text, label);
+}
+
+void write_all_info_layout(const USER_INFO_3& account, const GroupNameList& groups)
+{
+    write_text_field(account.name, "name");
+    write_field_delimiter();
+    write_text_field(account.password, "password");
+    write_field_delimiter();
+    write_unsigned_field(account.password_age, "password_age");
+    write_field_delimiter();
+    write_bits_field(account.priv, "priv");
+    write_field_delimiter();
+    write_text_field(account.home_dir, "home_dir");
+    write_field_delimiter();
+    write_text_field(account.comment, "comment");
+    write_field_delimiter();
+    write_bits_field(account.flags, "flags");
+    write_field_delimiter();
+    write_text_field(account.script_path, "script_path");
+    write_field_delimiter();
+    write_bits_field(account.auth_flags, "auth_flags");
+    write_field_delimiter();
+    write_text_field(account.full_name, "full_name");
+    write_field_delimiter();
+    write_text_field(account.usr_comment, "usr_comment");
+    write_field_delimiter();
+    write_parameters_list(account.parms);
+    write_field_delimiter();
+    write_text_field(account.workstations, "workstations");
+    write_field_delimiter();
+    write_time_field(account.last_logon, "last_logon");
+    write_field_delimiter();
+    write_time_field(account.last_logoff, "last_logoff");
+    write_field_delimiter();
+    write_time_field(account.acct_expires, "acct_expires");
+    write_field_delimiter();
+    write_signed_field(static_cast<std::int32_t>(account.max_storage), "max_storage");
+    write_field_delimiter();
+    write_unsigned_field(account.units_per_week, "units_per_week");
+    write_field_delimiter();
+    write_logon_hours_list(account.logon_hours);
+    write_field_delimiter();
+    write_unsigned_field(account.bad_pw_count, "bad_pw_count");
+    write_field_delimiter();
+    write_unsigned_field(account.num_logons, "num_logons");
+    write_field_delimiter();
+    write_text_field(account.logon_server, "logon_server");
+    write_field_delimiter();
+    write_unsigned_field(account.country_code, "country_code");
+    write_field_delimiter();
+    write_unsigned_field(account.code_page, "code_page");
+    write_field_delimiter();
+    write_unsigned_field(account.user_id, "user_id");
+    write_field_delimiter();
+    write_unsigned_field(account.primary_group_id, "primary_group_id");
+    write_field_delimiter();
+    write_text_field(account.profile, "profile");
+    write_field_delimiter();
+    write_text_field(account.home_dir_drive, "home_dir_drive");
+    write_field_delimiter();
+    write_unsigned_field(account.password_expired, "password_expired");
+    write_field_delimiter();
+    write_group_list(groups);
+}
+
+} // namespace
+
+void write_user_record(AccountSource& source, const USER_INFO_3& account)
+{
+    GroupNameList groups;
+    get_user_groups(source, account.name, groups);
+    if (g_settings.all_info != 0) {
+        write_all_info_layout(account, groups);
+    } else {
+        write_default_layout(account, groups);
+    }
+}
+
+} // namespace tavrick
