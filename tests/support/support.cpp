@@ -1,0 +1,124 @@
+#include "support/support.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/mman.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <stdexcept>
+
+#include "cli/cli.h"
+#include "output/output.h"
+
+namespace tavrick::testing {
+
+std::string fixture_path(const std::string& name) { return std::string(TAVRICK_FIXTURES) + "/" + name; }
+
+bool have_nss_wrapper() { return ::access(TAVRICK_NSS_WRAPPER, R_OK) == 0; }
+
+std::map<std::string, std::string> fixture_environment()
+{
+    return {
+        {"PATH", "/usr/bin:/bin"},
+        {"TZ", "UTC0"},
+        {"LD_PRELOAD", TAVRICK_NSS_WRAPPER},
+        {"NSS_WRAPPER_PASSWD", fixture_path("passwd")},
+        {"NSS_WRAPPER_GROUP", fixture_path("group")},
+        {"NSS_WRAPPER_SHADOW", fixture_path("shadow")},
+        // A sanitizer runtime must otherwise be the first library of the process.
+        {"ASAN_OPTIONS", "verify_asan_link_order=0"},
+    };
+}
+
+RunResult run_tool(const std::vector<std::string>& args, const std::map<std::string, std::string>& environment,
+                   const std::string& stdout_path)
+{
+    int out_pipe[2];
+    int err_pipe[2];
+    if (::pipe2(out_pipe, O_CLOEXEC) != 0 || ::pipe2(err_pipe, O_CLOEXEC) != 0) {
+        throw std::runtime_error("pipe failed");
+    }
+    std::vector<std::string> argv_strings{TAVRICK_BINARY};
+    argv_strings.insert(argv_strings.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& arg : argv_strings) {
+        argv.push_back(arg.data());
+    }
+    argv.push_back(nullptr);
+    std::vector<std::string> env_strings;
+    for (const auto& [name, value] : environment) {
+        env_strings.push_back(name + "=" + value);
+    }
+    std::vector<char*> envp;
+    for (std::string& entry : env_strings) {
+        envp.push_back(entry.data());
+    }
+    envp.push_back(nullptr);
+
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (stdout_path.empty()) {
+            ::dup2(out_pipe[1], STDOUT_FILENO);
+        } else {
+            const int fd = ::open(stdout_path.c_str(), O_WRONLY);
+            ::dup2(fd, STDOUT_FILENO);
+        }
+        ::dup2(err_pipe[1], STDERR_FILENO);
+        ::execve(argv[0], argv.data(), envp.data());
+        ::_exit(127);
+    }
+    ::close(out_pipe[1]);
+    ::close(err_pipe[1]);
+
+    RunResult result;
+    pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
+    std::string* targets[2] = {&result.out, &result.err};
+    int open_count = 2;
+    while (open_count > 0) {
+        if (::poll(fds, 2, -1) < 0 && errno != EINTR) {
+            break;
+        }
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || fds[i].revents == 0) {
+                continue;
+            }
+            char buffer[65536];
+            const ssize_t got = ::read(fds[i].fd, buffer, sizeof buffer);
+            if (got > 0) {
+                targets[i]->append(buffer, static_cast<std::size_t>(got));
+            } else if (got == 0 || errno != EINTR) {
+                ::close(fds[i].fd);
+                fds[i].fd = -1;
+                --open_count;
+            }
+        }
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return result;
+}
+
+std::string capture_output(const std::function<void()>& action)
+{
+    const int fd = ::memfd_create("captured-output", MFD_CLOEXEC);
+    const int previous = set_output_fd(fd);
+    action();
+    set_output_fd(previous);
+    std::string bytes;
+    char buffer[65536];
+    ssize_t got = 0;
+    ::lseek(fd, 0, SEEK_SET);
+    while ((got = ::read(fd, buffer, sizeof buffer)) > 0) {
+        bytes.append(buffer, static_cast<std::size_t>(got));
+    }
+    ::close(fd);
+    return bytes;
+}
+
+void reset_settings() { g_settings = Settings{}; }
+
+} // namespace tavrick::testing

@@ -1,0 +1,37 @@
+// Helpers shared by the tests: running the built tool, capturing the byte writer, fixture paths.
+#pragma once
+
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace tavrick::testing {
+
+struct RunResult {
+    std::string out;
+    std::string err;
+    int status = -1; // the exit status, or 128 plus the signal that ended the process
+};
+
+// The environment of a run under nss_wrapper with the fixture account files and TZ=UTC0.
+std::map<std::string, std::string> fixture_environment();
+
+// True when nss_wrapper is there to stand in for the account databases.
+bool have_nss_wrapper();
+
+// Runs the built tool with `args` (without the program name) in exactly `environment`.
+RunResult run_tool(const std::vector<std::string>& args,
+                   const std::map<std::string, std::string>& environment = fixture_environment(),
+                   const std::string& stdout_path = "");
+
+// The bytes `action` writes through the tool's byte writer.
+std::string capture_output(const std::function<void()>& action);
+
+// The path of a file under tests/fixtures.
+std::string fixture_path(const std::string& name);
+
+// Puts the settings back to their defaults, for tests that change them.
+void reset_settings();
+
+} // namespace tavrick::testing

@@ -1,0 +1,8 @@
+#!/bin/sh
+# Installs, as root on Debian 12, what building and testing Tavrick needs.
+set -eu
+export DEBIAN_FRONTEND=noninteractive
+apt-get update
+apt-get install -y --no-install-recommends \
+    ca-certificates g++ cmake make pkg-config libgtest-dev \
+    libnss-wrapper samba-dev samba smbclient iproute2 util-linux
