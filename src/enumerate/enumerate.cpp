@@ -77,7 +77,7 @@ void get_user_groups(AccountSource& source, const char16_t* user_name, GroupName
     list.names.assign(names, names + (names == nullptr ? 0 : entries_read));
 }
 
-int enumerate_accounts(int argc, char** argv, SourceOpener open_source)
+int enumerate_accounts(int argc, char** argv, const SourceOpener& open_source)
 {
     std::uint32_t resume_handle = 0;
     std::u16string username;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -92,12 +93,12 @@ class AccountSource {
 
 // Opens the source for a server name in two-backslash form: the local machine when the name after
 // the backslashes is empty, the server of that name otherwise.
-using SourceOpener = std::unique_ptr<AccountSource> (*)(std::u16string_view server);
+using SourceOpener = std::function<std::unique_ptr<AccountSource>(std::u16string_view server)>;
 std::unique_ptr<AccountSource> open_account_source(std::u16string_view server);
 
 // The tool's main loop: parses the command line, pages through the accounts of the chosen source,
 // writes the selected ones, and reports a failing status in words. Returns the exit status.
-int enumerate_accounts(int argc, char** argv, SourceOpener open_source = open_account_source);
+int enumerate_accounts(int argc, char** argv, const SourceOpener& open_source = open_account_source);
 
 // The message written for a failing status of the enumeration, ending in a line feed.
 std::string account_status_message(std::uint32_t status);

@@ -7,17 +7,27 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+
+#include <gtest/gtest.h>
 #include <stdexcept>
 
 #include "cli/cli.h"
 #include "output/output.h"
+#include "support/memory_source.h"
 
 namespace tavrick::testing {
 
-std::string fixture_path(const std::string& name) { return std::string(TAVRICK_FIXTURES) + "/" + name; }
+std::string fixture_path(const std::string& name)
+{
+    return std::string(TAVRICK_FIXTURES) + "/" + name;
+}
 
-bool have_nss_wrapper() { return ::access(TAVRICK_NSS_WRAPPER, R_OK) == 0; }
+bool have_nss_wrapper()
+{
+    return ::access(TAVRICK_NSS_WRAPPER, R_OK) == 0;
+}
 
 std::map<std::string, std::string> fixture_environment()
 {
@@ -119,6 +129,47 @@ std::string capture_output(const std::function<void()>& action)
     return bytes;
 }
 
-void reset_settings() { g_settings = Settings{}; }
+void reset_settings()
+{
+    g_settings = Settings{};
+}
+
+std::string run_driver(const std::vector<std::string>& args, AccountSource& source)
+{
+    reset_settings();
+    std::vector<std::string> strings{"tavrick"};
+    strings.insert(strings.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& arg : strings) {
+        argv.push_back(arg.data());
+    }
+    argv.push_back(nullptr);
+    std::string out = capture_output([&] {
+        enumerate_accounts(static_cast<int>(strings.size()), argv.data(),
+                           [&](std::u16string_view) { return std::make_unique<SourceRef>(source); });
+    });
+    reset_settings();
+    return out;
+}
 
 } // namespace tavrick::testing
+
+// The tests read accounts through nss_wrapper with the fixture files, in this process too: the
+// binary starts itself again under the wrapper unless it already runs under it.
+int main(int argc, char** argv)
+{
+    const auto environment = tavrick::testing::fixture_environment();
+    const char* passwd = std::getenv("NSS_WRAPPER_PASSWD");
+    if (tavrick::testing::have_nss_wrapper() && (passwd == nullptr || passwd != environment.at("NSS_WRAPPER_PASSWD"))) {
+        for (const auto& [name, value] : environment) {
+            if (name != "PATH") {
+                ::setenv(name.c_str(), value.c_str(), 1);
+            }
+        }
+        ::execv("/proc/self/exe", argv);
+        std::perror("cannot restart the tests under nss_wrapper");
+        return 1;
+    }
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
