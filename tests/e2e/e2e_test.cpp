@@ -46,6 +46,14 @@ const std::string k_enabled_listing = "\"root\",\"root\",\"root\"\n"
                                       "\"judy\",\"Judy Noshadow\",\"users\"\n"
                                       "\"kate\",\"Kate Stale\",\"users\"\n";
 
+std::string read_fixture(const std::string& name)
+{
+    std::ifstream file(fixture_path(name), std::ios::binary);
+    std::stringstream bytes;
+    bytes << file.rdbuf();
+    return bytes.str();
+}
+
 struct Case {
     std::string name;
     std::vector<std::string> args;
@@ -179,10 +187,12 @@ TEST_F(EndToEnd, AllInformationOfEveryAccount)
     EXPECT_EQ(result.err, "");
     EXPECT_EQ(result.status, 0);
     const std::string masked = std::regex_replace(result.out, std::regex("password_age:[0-9]+,"), "password_age:N,");
-    std::ifstream expected_file(fixture_path("all_info.expected"), std::ios::binary);
-    std::stringstream expected;
-    expected << expected_file.rdbuf();
-    EXPECT_EQ(masked, expected.str());
+    EXPECT_EQ(masked, read_fixture("all_info.expected"));
+
+    environment["TZ"] = "EST5";
+    const RunResult human = run_tool({"-a", "-F", "h", "KATE"}, environment);
+    EXPECT_EQ(std::regex_replace(human.out, std::regex("password_age: [0-9]+,"), "password_age: N,"),
+              read_fixture("all_info_human_kate.expected"));
 
     const RunResult structure = run_tool({"-a", "-s", "-F", "h"}, environment);
     EXPECT_EQ(structure.out, "\"name\",\"password\",password_age,priv,\"home_dir\",\"comment\",flags,\"script_path\","
