@@ -71,6 +71,10 @@ std::string account_status_message(std::uint32_t status)
 
 void get_user_groups(AccountSource& source, const char16_t* user_name, GroupNameList& list)
 {
+    list.names.clear();
+    if (user_name == nullptr) {
+        return; // an account without a name has no groups to ask for
+    }
     const char16_t* const* names = nullptr;
     std::uint32_t entries_read = 0;
     source.user_groups(user_name, k_groups_bytes, names, entries_read); // a failure leaves fewer names

@@ -127,6 +127,15 @@ TEST(Driver, LooksUpGroupsOncePerWrittenRecordOnly)
     EXPECT_EQ(source.group_calls, (std::vector<std::u16string>{u"alice", u"carol"}));
 }
 
+TEST(Driver, AnAccountWithoutANameIsWrittenAsNullWithoutAGroupLookup)
+{
+    MemorySource source;
+    source.pages = {{k_status_success, {make_account(nullptr, nullptr)}}};
+    EXPECT_EQ(run_driver({}, source), "\"(null)\",\"(null)\",\n");
+    EXPECT_TRUE(source.group_calls.empty());
+    EXPECT_EQ(run_driver({"x"}, source), "");
+}
+
 TEST(Driver, AFailedGroupLookupStillWritesTheGroupsItReported)
 {
     MemorySource source = three_accounts_over_two_pages();
