@@ -5,4 +5,5 @@ export DEBIAN_FRONTEND=noninteractive
 apt-get update
 apt-get install -y --no-install-recommends \
     ca-certificates g++ cmake make pkg-config libgtest-dev \
-    libnss-wrapper samba-dev samba smbclient iproute2 util-linux
+    libnss-wrapper samba-dev samba smbclient iproute2 util-linux \
+    dpkg-dev file man-db
