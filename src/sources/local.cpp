@@ -52,6 +52,14 @@ std::uint32_t clamp_seconds(long long seconds)
                                                                : static_cast<std::uint32_t>(seconds);
 }
 
+// A shadow day count held to +-2^31 days, far beyond any date the record can show, so that turning
+// one into seconds, or adding two before that, cannot overflow whatever the database holds.
+long clamp_days(long days)
+{
+    constexpr long k_limit = std::numeric_limits<std::int32_t>::max();
+    return std::clamp(days, -k_limit, k_limit);
+}
+
 // An error of an enumeration call, as opposed to its normal end, which may leave any errno.
 bool is_lookup_error(int error)
 {
@@ -211,7 +219,7 @@ class LocalSource final : public AccountSource {
             record.flags |= k_flag_dont_expire_password;
         }
         if (shadow.last_change > 0) {
-            record.password_age = clamp_seconds(now - shadow.last_change * k_seconds_per_day);
+            record.password_age = clamp_seconds(now - static_cast<long long>(shadow.last_change) * k_seconds_per_day);
         }
         if (shadow.expire >= 0) {
             const long long expiry = static_cast<long long>(shadow.expire) * k_seconds_per_day;
@@ -235,9 +243,9 @@ class LocalSource final : public AccountSource {
             const std::string_view password = entry->sp_pwdp != nullptr ? entry->sp_pwdp : "";
             shadow.locked = !password.empty() && (password[0] == '!' || password[0] == '*');
             shadow.empty_password = password.empty();
-            shadow.last_change = entry->sp_lstchg;
-            shadow.max_age = entry->sp_max;
-            shadow.expire = entry->sp_expire;
+            shadow.last_change = clamp_days(entry->sp_lstchg);
+            shadow.max_age = clamp_days(entry->sp_max);
+            shadow.expire = clamp_days(entry->sp_expire);
             m_shadow.emplace(entry->sp_namp, shadow); // the first entry of a name wins, as getspnam's
         }
         endspent();
