@@ -188,8 +188,8 @@ int parse_command_line(int argc, char** argv, std::u16string& username, int& spe
         case 'm': set_text_option(g_settings.multi_delimiter, 'm', optarg); break;
         case 'r': set_text_option(g_settings.record_delimiter, 'r', optarg); break;
         case 'v': print_version();
-        case 'h': usage_and_exit(program_name, 0);
-        default: // the scanner has reported the unknown option or the missing argument
+        case 'h':
+        default: // -h, or an option the scanner has reported as unknown or missing its argument
             usage_and_exit(program_name, 0);
         }
     }

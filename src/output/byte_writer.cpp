@@ -12,7 +12,7 @@ namespace tavrick {
 
 namespace {
 
-constexpr std::size_t k_buffer_size = 64 * 1024;
+constexpr std::size_t k_buffer_size = std::size_t{64} * 1024;
 
 char g_buffer[k_buffer_size];
 std::size_t g_used = 0;
@@ -31,8 +31,9 @@ bool is_low_surrogate(char16_t unit)
 {
     if (error == EPIPE) {
         // The reader has gone: end as any filter does when its pipe closes.
-        std::signal(SIGPIPE, SIG_DFL);
-        std::raise(SIGPIPE);
+        (void)std::signal(SIGPIPE, SIG_DFL);
+        (void)std::raise(SIGPIPE);
+        // cppcheck-suppress unreachableCode ; raise returns when SIGPIPE is blocked
         _exit(1);
     }
     write_error(std::string("ERR: cannot write output: ") + std::strerror(error) + "\n");

@@ -5,7 +5,7 @@
 namespace tavrick {
 
 namespace {
-constexpr std::size_t k_block_units = 32 * 1024;
+constexpr std::size_t k_block_units = std::size_t{32} * 1024;
 }
 
 char16_t* TextStore::reserve(std::size_t units)
