@@ -83,6 +83,7 @@ void get_user_groups(AccountSource& source, const char16_t* user_name, GroupName
 
 int enumerate_accounts(int argc, char** argv, const SourceOpener& open_source)
 {
+    guard_standard_descriptors();
     std::uint32_t resume_handle = 0;
     std::u16string username;
     int specific_user = 0;

@@ -1,4 +1,5 @@
 // The one path from the tool to standard output: a buffer flushed in large writes.
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -121,6 +122,17 @@ int set_output_fd(int fd)
     const int previous = g_fd;
     g_fd = fd;
     return previous;
+}
+
+void guard_standard_descriptors()
+{
+    const int modes[] = {O_RDONLY, O_RDONLY, O_WRONLY};
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (::fcntl(fd, F_GETFD) == -1 && errno == EBADF) {
+            // The lowest free descriptor is this one, since the ones below it are open.
+            (void)::open("/dev/null", modes[fd]);
+        }
+    }
 }
 
 void write_error(std::string_view bytes)

@@ -27,6 +27,11 @@ void flush_output();
 // Points the writer at another file descriptor (flushing first); returns the previous one.
 int set_output_fd(int fd);
 
+// Opens /dev/null on any of the standard descriptors that the process started without, so that no
+// file the tool or a library opens later takes their place: standard output read-only, so that
+// writing records to it still fails and is reported.
+void guard_standard_descriptors();
+
 // Writes bytes to standard error at once, unbuffered.
 void write_error(std::string_view bytes);
 
