@@ -12,6 +12,8 @@
 #include <sstream>
 #include <string>
 #include <unordered_map>
+#include <utility>
+#include <vector>
 
 #include "sources/sources.h"
 
@@ -34,13 +36,83 @@ constexpr unsigned char k_all_hours[k_logon_hours_bytes] = {
 constexpr const char16_t* k_empty = u"";
 constexpr const char16_t* k_any_logon_server = u"\\\\*";
 
-// What the shadow database says of one account.
-struct ShadowEntry {
-    bool locked = false;         // the password begins with ! or *
-    bool empty_password = false; // no password at all
-    long last_change = -1;       // days since 1970-01-01, or -1
-    long max_age = -1;           // days, or -1
-    long expire = -1;            // days since 1970-01-01, or -1
+// What the shadow database says of one account, worked out once when it is loaded.
+struct ShadowState {
+    bool known = false; // the database has an entry for the name
+    std::uint32_t password_age = 0;
+    std::uint32_t acct_expires = k_never;
+    std::uint32_t flags = 0; // password-not-required and never-expires bits
+    bool disabled = false;   // locked, or expired
+    bool password_expired = false;
+};
+
+// Account names, each kept once and numbered in the order first seen. The shadow states and the
+// member index are vectors indexed by these numbers, so that 100,000 accounts cost a few
+// allocations rather than one or more each.
+class NameTable {
+  public:
+    static constexpr std::uint32_t k_none = 0xFFFFFFFF;
+
+    // The number of `name`, which is added when new.
+    std::uint32_t intern(std::string_view name)
+    {
+        if (2 * (m_starts.size() + 1) > m_slots.size()) {
+            grow();
+        }
+        const std::size_t slot = probe(name);
+        if (m_slots[slot] != 0) {
+            return m_slots[slot] - 1;
+        }
+        const auto id = static_cast<std::uint32_t>(m_starts.size());
+        m_starts.push_back(m_pool.size());
+        m_pool.append(name);
+        m_slots[slot] = id + 1;
+        return id;
+    }
+
+    // The number of `name`, or k_none when it has none.
+    [[nodiscard]] std::uint32_t find(std::string_view name) const
+    {
+        const std::uint32_t entry = m_slots.empty() ? 0 : m_slots[probe(name)];
+        return entry == 0 ? k_none : entry - 1;
+    }
+
+    [[nodiscard]] std::size_t size() const { return m_starts.size(); }
+
+  private:
+    [[nodiscard]] std::string_view name(std::uint32_t id) const
+    {
+        const std::size_t end = id + 1 < m_starts.size() ? m_starts[id + 1] : m_pool.size();
+        return std::string_view(m_pool).substr(m_starts[id], end - m_starts[id]);
+    }
+
+    // The slot that holds `name`, or the empty slot where it would go: open addressing, linear probes.
+    [[nodiscard]] std::size_t probe(std::string_view name) const
+    {
+        const std::size_t mask = m_slots.size() - 1;
+        for (std::size_t slot = std::hash<std::string_view>{}(name) & mask;; slot = (slot + 1) & mask) {
+            if (m_slots[slot] == 0 || this->name(m_slots[slot] - 1) == name) {
+                return slot;
+            }
+        }
+    }
+
+    void grow()
+    {
+        m_slots.assign(std::max<std::size_t>(1024, 2 * m_slots.size()), 0);
+        const std::size_t mask = m_slots.size() - 1;
+        for (std::uint32_t id = 0; id < m_starts.size(); ++id) {
+            std::size_t slot = std::hash<std::string_view>{}(name(id)) & mask;
+            while (m_slots[slot] != 0) {
+                slot = (slot + 1) & mask;
+            }
+            m_slots[slot] = id + 1;
+        }
+    }
+
+    std::string m_pool;                 // the names back to back
+    std::vector<std::size_t> m_starts;  // where each name starts in the pool
+    std::vector<std::uint32_t> m_slots; // number plus one; 0 is an empty slot
 };
 
 std::uint32_t clamp_seconds(long long seconds)
@@ -107,6 +179,7 @@ class LocalSource final : public AccountSource {
         }
         m_text.clear();
         m_records.clear();
+        m_record_ids.clear();
         records = nullptr;
         entries_read = 0;
         if (!m_enumerating || resume_handle != m_position) {
@@ -151,15 +224,15 @@ class LocalSource final : public AccountSource {
         if (user_name == nullptr) {
             return k_status_none_mapped;
         }
-        std::string name;
         gid_t primary = 0;
-        if (!find_account(user_name, name, primary)) {
+        std::uint32_t id = NameTable::k_none;
+        if (!find_account(user_name, primary, id)) {
             return k_status_none_mapped;
         }
         if (use_member_index()) {
-            answer_from_index(name, primary);
+            answer_from_index(id, primary);
         } else {
-            answer_from_getgrouplist(name, primary);
+            answer_from_getgrouplist(primary);
         }
         names = m_group_answer.data();
         entries_read = static_cast<std::uint32_t>(m_group_answer.size());
@@ -198,9 +271,16 @@ class LocalSource final : public AccountSource {
         record.flags = k_flag_script | k_flag_normal_account;
         record.acct_expires = k_never;
         bool disabled = shell_refuses_login(shell);
-        const auto shadow = m_shadow.find(entry.pw_name);
-        if (shadow != m_shadow.end()) {
-            apply_shadow(shadow->second, record, disabled);
+        // Every account gets a number, so that its groups are found without looking the name up again.
+        const std::uint32_t id = m_names.intern(entry.pw_name);
+        m_record_ids.push_back(id);
+        if (id < m_shadow.size() && m_shadow[id].known) {
+            const ShadowState& shadow = m_shadow[id];
+            record.flags |= shadow.flags;
+            record.password_age = shadow.password_age;
+            record.acct_expires = shadow.acct_expires;
+            record.password_expired = shadow.password_expired ? 1 : 0;
+            disabled = disabled || shadow.disabled;
         }
         if (disabled) {
             record.flags |= k_flag_disabled;
@@ -208,30 +288,35 @@ class LocalSource final : public AccountSource {
         return record;
     }
 
-    void apply_shadow(const ShadowEntry& shadow, USER_INFO_3& record, bool& disabled) const
+    [[nodiscard]] ShadowState shadow_state(const spwd& entry) const
     {
         const long long now = m_now;
-        if (shadow.empty_password) {
-            record.flags |= k_flag_password_not_required;
+        const std::string_view password = entry.sp_pwdp != nullptr ? entry.sp_pwdp : "";
+        const long last_change = clamp_days(entry.sp_lstchg);
+        const long max_age = clamp_days(entry.sp_max);
+        const long expire = clamp_days(entry.sp_expire);
+        ShadowState state;
+        state.known = true;
+        if (password.empty()) {
+            state.flags |= k_flag_password_not_required;
         }
-        const bool never_expires = shadow.max_age < 0 || shadow.max_age >= k_never_expiring_days;
+        const bool never_expires = max_age < 0 || max_age >= k_never_expiring_days;
         if (never_expires) {
-            record.flags |= k_flag_dont_expire_password;
+            state.flags |= k_flag_dont_expire_password;
         }
-        if (shadow.last_change > 0) {
-            record.password_age = clamp_seconds(now - static_cast<long long>(shadow.last_change) * k_seconds_per_day);
+        if (last_change > 0) {
+            state.password_age = clamp_seconds(now - static_cast<long long>(last_change) * k_seconds_per_day);
         }
-        if (shadow.expire >= 0) {
-            const long long expiry = static_cast<long long>(shadow.expire) * k_seconds_per_day;
-            record.acct_expires = clamp_seconds(expiry);
-            disabled = disabled || now > expiry;
+        if (expire >= 0) {
+            const long long expiry = static_cast<long long>(expire) * k_seconds_per_day;
+            state.acct_expires = clamp_seconds(expiry);
+            state.disabled = now > expiry;
         }
-        disabled = disabled || shadow.locked;
-        const bool must_change =
-            shadow.last_change == 0 ||
-            (shadow.last_change > 0 && !never_expires &&
-             now > (static_cast<long long>(shadow.last_change) + shadow.max_age) * k_seconds_per_day);
-        record.password_expired = must_change ? 1 : 0;
+        state.disabled = state.disabled || (!password.empty() && (password[0] == '!' || password[0] == '*'));
+        state.password_expired =
+            last_change == 0 || (last_change > 0 && !never_expires &&
+                                 now > (static_cast<long long>(last_change) + max_age) * k_seconds_per_day);
+        return state;
     }
 
     void load_shadow()
@@ -239,39 +324,40 @@ class LocalSource final : public AccountSource {
         m_shadow_loaded = true;
         setspent();
         while (const spwd* entry = getspent()) {
-            ShadowEntry shadow;
-            const std::string_view password = entry->sp_pwdp != nullptr ? entry->sp_pwdp : "";
-            shadow.locked = !password.empty() && (password[0] == '!' || password[0] == '*');
-            shadow.empty_password = password.empty();
-            shadow.last_change = clamp_days(entry->sp_lstchg);
-            shadow.max_age = clamp_days(entry->sp_max);
-            shadow.expire = clamp_days(entry->sp_expire);
-            m_shadow.emplace(entry->sp_namp, shadow); // the first entry of a name wins, as getspnam's
+            const std::uint32_t id = m_names.intern(entry->sp_namp);
+            if (id >= m_shadow.size()) {
+                m_shadow.resize(id + 1);
+            }
+            if (!m_shadow[id].known) { // the first entry of a name wins, as getspnam's does
+                m_shadow[id] = shadow_state(*entry);
+            }
         }
         endspent();
     }
 
-    // The byte name and primary group of an account of the current page, or of the database.
-    bool find_account(const char16_t* user_name, std::string& name, gid_t& primary)
+    // The primary group and name number of an account of the current page, or of the database.
+    bool find_account(const char16_t* user_name, gid_t& primary, std::uint32_t& id)
     {
         // Groups are asked for in page order, so the record after the last one asked is the likely one.
         for (std::size_t tried = 0; tried < m_records.size(); ++tried) {
             const std::size_t index = (m_last_found + tried) % m_records.size();
             if (std::u16string_view(m_records[index].name) == std::u16string_view(user_name)) {
                 m_last_found = index + 1;
-                narrow(user_name, name);
+                narrow(user_name, m_name);
                 primary = m_records[index].primary_group_id;
+                id = m_record_ids[index];
                 return true;
             }
         }
-        if (!narrow(user_name, name)) {
+        if (!narrow(user_name, m_name)) {
             return false;
         }
-        const passwd* entry = getpwnam(name.c_str());
+        const passwd* entry = getpwnam(m_name.c_str());
         if (entry == nullptr) {
             return false;
         }
         primary = entry->pw_gid;
+        id = m_names.find(m_name);
         return true;
     }
 
@@ -303,73 +389,106 @@ class LocalSource final : public AccountSource {
         return m_member_index;
     }
 
-    // The name of a group id: the first group of that id, or its decimal number when none.
-    const char16_t* group_name(gid_t gid)
+    // The slot of a group id, whose name is the first group of that id, or its decimal number when none.
+    std::uint32_t group_slot(gid_t gid)
     {
-        const auto known = m_group_names.find(gid);
-        if (known != m_group_names.end()) {
+        const auto known = m_group_slots.find(gid);
+        if (known != m_group_slots.end()) {
             return known->second;
         }
         const group* entry = m_index_built ? nullptr : getgrgid(gid);
-        const char16_t* name =
-            entry != nullptr ? m_group_text.store(entry->gr_name) : m_group_text.store(std::to_string(gid));
-        m_group_names.emplace(gid, name);
-        return name;
+        return add_group_slot(gid, entry != nullptr ? m_group_text.store(entry->gr_name)
+                                                    : m_group_text.store(std::to_string(gid)));
     }
 
+    std::uint32_t add_group_slot(gid_t gid, const char16_t* name)
+    {
+        const auto slot = static_cast<std::uint32_t>(m_group_names.size());
+        m_group_names.push_back(name);
+        m_group_slots.emplace(gid, slot);
+        return slot;
+    }
+
+    // One pass over the group database. The memberships are then sorted by account number, keeping
+    // database order within an account, into one array of group slots: account `id` owns the slots
+    // from m_member_ends[id - 1] (0 for the first) up to m_member_ends[id].
     void build_member_index()
     {
         m_index_built = true;
+        std::vector<std::uint32_t> members; // account numbers, in database order
+        std::vector<std::pair<std::uint32_t, std::size_t>> groups; // group slot, end of its members
         setgrent();
         while (const group* entry = getgrent()) {
-            m_group_names.try_emplace(entry->gr_gid, m_group_text.store(entry->gr_name));
+            const auto known = m_group_slots.find(entry->gr_gid);
+            const std::uint32_t slot = known != m_group_slots.end()
+                                           ? known->second
+                                           : add_group_slot(entry->gr_gid, m_group_text.store(entry->gr_name));
             for (char** member = entry->gr_mem; member != nullptr && *member != nullptr; ++member) {
-                m_memberships[*member].push_back(entry->gr_gid);
+                members.push_back(m_names.intern(*member));
             }
+            groups.emplace_back(slot, members.size());
         }
         endgrent();
+
+        m_member_ends.assign(m_names.size(), 0);
+        for (const std::uint32_t id : members) {
+            ++m_member_ends[id];
+        }
+        std::size_t start = 0;
+        for (std::size_t& end : m_member_ends) {
+            start += std::exchange(end, start); // each account's start, advanced below to its end
+        }
+        m_member_slots.resize(members.size());
+        std::size_t next = 0;
+        for (const auto& [slot, end] : groups) {
+            for (; next < end; ++next) {
+                m_member_slots[m_member_ends[members[next]]++] = slot;
+            }
+        }
     }
 
-    void add_group(gid_t gid, std::vector<gid_t>& seen)
+    void add_group(std::uint32_t slot)
     {
-        if (std::find(seen.begin(), seen.end(), gid) != seen.end()) {
+        if (std::find(m_seen.begin(), m_seen.end(), slot) != m_seen.end()) {
             return;
         }
-        seen.push_back(gid);
-        m_group_answer.push_back(group_name(gid));
+        m_seen.push_back(slot);
+        m_group_answer.push_back(m_group_names[slot]);
     }
 
-    void answer_from_index(const std::string& name, gid_t primary)
+    void answer_from_index(std::uint32_t id, gid_t primary)
     {
         if (!m_index_built) {
             build_member_index();
         }
+        if (id == NameTable::k_none) {
+            id = m_names.find(m_name); // an account off the page may have been met in the group pass
+        }
         m_seen.clear();
-        add_group(primary, m_seen);
-        const auto memberships = m_memberships.find(name);
-        if (memberships != m_memberships.end()) {
-            for (const gid_t gid : memberships->second) {
-                add_group(gid, m_seen);
+        add_group(group_slot(primary));
+        if (id < m_member_ends.size()) {
+            for (std::size_t i = id == 0 ? 0 : m_member_ends[id - 1]; i < m_member_ends[id]; ++i) {
+                add_group(m_member_slots[i]);
             }
         }
     }
 
-    void answer_from_getgrouplist(const std::string& name, gid_t primary)
+    void answer_from_getgrouplist(gid_t primary)
     {
         int count = static_cast<int>(std::max<std::size_t>(m_gids.size(), 64));
         for (;;) {
             m_gids.resize(static_cast<std::size_t>(count));
             const int wanted = count;
-            if (getgrouplist(name.c_str(), primary, m_gids.data(), &count) >= 0) {
+            if (getgrouplist(m_name.c_str(), primary, m_gids.data(), &count) >= 0) {
                 break;
             }
             count = std::max(count, wanted * 2); // the library says how many it needs
         }
         m_gids.resize(static_cast<std::size_t>(count));
         m_seen.clear();
-        add_group(primary, m_seen);
+        add_group(group_slot(primary));
         for (const gid_t gid : m_gids) {
-            add_group(gid, m_seen);
+            add_group(group_slot(gid));
         }
     }
 
@@ -381,19 +500,24 @@ class LocalSource final : public AccountSource {
     std::uint32_t m_position = 0;
     TextStore m_text;
     std::vector<USER_INFO_3> m_records;
+    std::vector<std::uint32_t> m_record_ids; // the name number of each record of the page
     std::size_t m_last_found = 0;
+    std::string m_name; // the bytes of the name whose groups are asked for
 
+    NameTable m_names;
     bool m_shadow_loaded = false;
-    std::unordered_map<std::string, ShadowEntry> m_shadow;
+    std::vector<ShadowState> m_shadow; // by name number
 
     bool m_lookup_chosen = false;
     bool m_member_index = false;
     bool m_index_built = false;
-    TextStore m_group_text; // group names, kept for the whole run
-    std::unordered_map<gid_t, const char16_t*> m_group_names;
-    std::unordered_map<std::string, std::vector<gid_t>> m_memberships;
+    TextStore m_group_text;                     // group names, kept for the whole run
+    std::vector<const char16_t*> m_group_names; // by group slot
+    std::unordered_map<gid_t, std::uint32_t> m_group_slots;
+    std::vector<std::size_t> m_member_ends; // by name number
+    std::vector<std::uint32_t> m_member_slots;
     std::vector<gid_t> m_gids;
-    std::vector<gid_t> m_seen;
+    std::vector<std::uint32_t> m_seen; // group slots of the answer so far
     std::vector<const char16_t*> m_group_answer;
 };
 
