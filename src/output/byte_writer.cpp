@@ -2,6 +2,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -88,28 +89,85 @@ void write_bytes(std::string_view bytes)
     g_used += bytes.size();
 }
 
+namespace {
+
+// True for a unit from 1 to 255: one compare, since 0 wraps round to the top.
+inline bool is_plain_byte(char16_t unit)
+{
+    return static_cast<char16_t>(unit - 1) < 0xFF;
+}
+
+// Writes the '?' for the unit at `unit`, which has no byte, and returns the unit after the character.
+const char16_t* write_unmapped(const char16_t* unit, const char16_t* end)
+{
+    // One '?' for each character: a surrogate pair counts as one.
+    const bool pair = is_high_surrogate(*unit) && unit + 1 != end && is_low_surrogate(unit[1]);
+    put_byte('?');
+    return unit + (pair ? 2 : 1);
+}
+
+} // namespace
+
+namespace {
+
+[[gnu::noinline]] void write_units_slowly(const char16_t* unit, const char16_t* const end)
+{
+    while (unit != end) {
+        char* out = g_buffer + g_used;
+        char* const limit = out + std::min(k_buffer_size - g_used, static_cast<std::size_t>(end - unit));
+        while (out != limit && *unit <= 0xFF) {
+            *out++ = static_cast<char>(*unit++);
+        }
+        g_used = static_cast<std::size_t>(out - g_buffer);
+        if (g_used == k_buffer_size) {
+            flush_output();
+        } else if (unit != end) {
+            unit = write_unmapped(unit, end);
+        }
+    }
+}
+
+} // namespace
+
 void write_units(std::u16string_view units)
 {
-    for (std::size_t i = 0; i < units.size(); ++i) {
-        const char16_t unit = units[i];
-        if (unit <= 0xFF) {
-            put_byte(static_cast<char>(unit));
-            continue;
+    // Quotes and delimiters make most calls: a few units that fit and have bytes.
+    const char16_t* unit = units.data();
+    const char16_t* const end = unit + units.size();
+    if (units.size() <= k_buffer_size - g_used) {
+        char* out = g_buffer + g_used;
+        while (unit != end && *unit <= 0xFF) {
+            *out++ = static_cast<char>(*unit++);
         }
-        // No byte stands for this character: one '?' each, a surrogate pair being one character.
-        if (is_high_surrogate(unit) && i + 1 < units.size() && is_low_surrogate(units[i + 1])) {
-            ++i;
+        g_used = static_cast<std::size_t>(out - g_buffer);
+        if (unit == end) {
+            return;
         }
-        put_byte('?');
     }
+    write_units_slowly(unit, end);
 }
 
 void write_units(const char16_t* units)
 {
-    write_units(std::u16string_view(units));
+    for (;;) {
+        char* out = g_buffer + g_used;
+        char* const limit = g_buffer + k_buffer_size;
+        while (out != limit && is_plain_byte(*units)) {
+            *out++ = static_cast<char>(*units++);
+        }
+        g_used = static_cast<std::size_t>(out - g_buffer);
+        if (out == limit) {
+            flush_output();
+        } else if (*units == u'\0') {
+            return;
+        } else {
+            // The terminator is no low surrogate, so looking one unit on stays inside the string.
+            units = write_unmapped(units, nullptr);
+        }
+    }
 }
 
-void flush_output()
+[[gnu::noinline]] void flush_output()
 {
     const std::size_t size = g_used;
     g_used = 0;

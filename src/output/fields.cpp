@@ -1,6 +1,11 @@
 // Digit encoders, labels, delimiters and the field writers every record is made of.
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <ctime>
+#include <iterator>
+#include <optional>
+#include <string>
 #include <string_view>
 
 #include "cli/cli.h"
@@ -12,10 +17,13 @@ namespace {
 
 constexpr std::string_view k_null_text = "(null)";
 constexpr std::size_t k_label_width = 20;
+constexpr std::string_view k_label_padding = "                    "; // k_label_width spaces
 
 void write_quote(const SettingString& quote)
 {
-    write_units(quote.view());
+    if (!quote.view().empty()) { // the integer quote is empty unless asked for
+        write_units(quote.view());
+    }
 }
 
 // Writes an unsigned number in decimal without going through the formatting library.
@@ -51,7 +59,7 @@ const char* binary_digits(std::uint32_t value, unsigned count)
     count &= 0x7FU;
     for (unsigned i = 0; i < count; ++i) {
         const unsigned shift = count - 1 - i;
-        result[i] = shift < 32 && ((value >> shift) & 1U) != 0 ? '1' : '0';
+        result[i] = static_cast<char>('0' + (shift < 32 ? (value >> shift) & 1U : 0U));
     }
     result[count] = '\0';
     return result;
@@ -59,13 +67,38 @@ const char* binary_digits(std::uint32_t value, unsigned count)
 
 const char* format_account_time(std::uint32_t seconds)
 {
-    static char result[64];
+    static char result[32];
+    // Most records repeat a few values (never logged off, never expires), so the last answer is kept
+    // with the TZ it was made under: the C library, too, reloads the zone only when TZ changes.
+    static std::time_t cached_when = -1;
+    static std::optional<std::string> cached_zone;
     const auto signed_seconds = static_cast<std::int32_t>(seconds);
     const std::time_t when = signed_seconds < 0 ? 0 : signed_seconds;
-    const std::tm* local = std::localtime(&when);
-    if (local == nullptr || std::strftime(result, sizeof result, "%y-%m-%d %H:%M:%S", local) == 0) {
-        result[0] = '\0';
+    const char* const zone = std::getenv("TZ");
+    if (when == cached_when && cached_zone.has_value() == (zone != nullptr) &&
+        (zone == nullptr || *cached_zone == zone)) {
+        return result;
     }
+    cached_when = when;
+    cached_zone = zone != nullptr ? std::optional<std::string>(zone) : std::nullopt;
+    const std::tm* local = std::localtime(&when);
+    if (local == nullptr) {
+        result[0] = '\0';
+        return result;
+    }
+    // "%y-%m-%d %H:%M:%S", without the locale machinery of strftime.
+    const int parts[] = {(local->tm_year % 100 + 100) % 100, local->tm_mon + 1, local->tm_mday,
+                         local->tm_hour, local->tm_min, local->tm_sec};
+    constexpr char k_separators[] = {'-', '-', ' ', ':', ':'};
+    char* out = result;
+    for (std::size_t i = 0; i < std::size(parts); ++i) {
+        if (i != 0) {
+            *out++ = k_separators[i - 1];
+        }
+        *out++ = static_cast<char>('0' + parts[i] / 10 % 10);
+        *out++ = static_cast<char>('0' + parts[i] % 10);
+    }
+    *out = '\0';
     return result;
 }
 
@@ -73,8 +106,8 @@ void write_field_label(std::string_view label)
 {
     switch (g_settings.field_format) {
     case FieldFormat::human:
-        for (std::size_t i = label.size(); i < k_label_width; ++i) {
-            write_bytes(" ");
+        if (label.size() < k_label_width) {
+            write_bytes(k_label_padding.substr(0, k_label_width - label.size()));
         }
         write_bytes(label);
         write_bytes(": ");
@@ -157,16 +190,18 @@ void write_signed_field(std::int32_t value, std::string_view label)
 void write_bits_field(std::uint32_t value, std::string_view label)
 {
     write_number_field(label, [value] {
-        write_bytes("0%");
-        write_bytes(binary_digits(value, 32));
+        char digits[34] = {'0', '%'};
+        std::memcpy(digits + 2, binary_digits(value, 32), 32);
+        write_bytes(std::string_view(digits, sizeof digits));
     });
 }
 
 void write_hex_item(char16_t unit)
 {
     write_quote(g_settings.integer_quote);
-    write_bytes("0x");
-    write_bytes(hex_digits(unit, 4));
+    char item[6] = {'0', 'x'};
+    std::memcpy(item + 2, hex_digits(unit, 4), 4);
+    write_bytes(std::string_view(item, sizeof item));
     write_quote(g_settings.integer_quote);
 }
 

@@ -56,14 +56,20 @@ void write_logon_hours_list(const unsigned char* hours)
     if (hours == nullptr) {
         return; // no logon-hour bytes at all reads as an empty list
     }
+    const std::u16string_view quote = g_settings.integer_quote.view();
     for (std::size_t i = 0; i < k_logon_hours_bytes; ++i) {
         if (i != 0) {
             write_multi_delimiter();
         }
-        write_units(g_settings.integer_quote.view());
-        write_bytes("0x");
-        write_bytes(hex_digits(hours[i], 2));
-        write_units(g_settings.integer_quote.view());
+        if (!quote.empty()) {
+            write_units(quote);
+        }
+        const char* const digits = hex_digits(hours[i], 2);
+        const char item[4] = {'0', 'x', digits[0], digits[1]};
+        write_bytes(std::string_view(item, sizeof item));
+        if (!quote.empty()) {
+            write_units(quote);
+        }
     }
 }
 
@@ -171,7 +177,7 @@ void write_all_info_layout(const USER_INFO_3& account, const GroupNameList& grou
 
 void write_user_record(AccountSource& source, const USER_INFO_3& account)
 {
-    GroupNameList groups;
+    static GroupNameList groups; // kept from record to record, so that a record allocates nothing
     get_user_groups(source, account.name, groups);
     if (g_settings.all_info != 0) {
         write_all_info_layout(account, groups);

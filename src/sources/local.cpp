@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <limits>
 #include <optional>
@@ -38,10 +39,10 @@ constexpr const char16_t* k_any_logon_server = u"\\\\*";
 
 // What the shadow database says of one account, worked out once when it is loaded.
 struct ShadowState {
-    bool known = false; // the database has an entry for the name
     std::uint32_t password_age = 0;
     std::uint32_t acct_expires = k_never;
     std::uint32_t flags = 0; // password-not-required and never-expires bits
+    bool known = false;      // the database has an entry for the name
     bool disabled = false;   // locked, or expired
     bool password_expired = false;
 };
@@ -53,45 +54,70 @@ class NameTable {
   public:
     static constexpr std::uint32_t k_none = 0xFFFFFFFF;
 
-    // The number of `name`, which is added when new.
-    std::uint32_t intern(std::string_view name)
+    // The number of `name`, which is added when new. The number `guess` is tried first: the account
+    // databases usually list the same accounts in the same order.
+    std::uint32_t intern(std::string_view name, std::uint32_t guess = k_none)
     {
+        if (guess < m_starts.size() && entry_name(m_starts[guess]) == name) {
+            return guess;
+        }
         if (2 * (m_starts.size() + 1) > m_slots.size()) {
             grow();
         }
-        const std::size_t slot = probe(name);
+        const std::size_t hash = std::hash<std::string_view>{}(name);
+        const std::size_t slot = probe(name, hash);
         if (m_slots[slot] != 0) {
-            return m_slots[slot] - 1;
+            return entry_id(m_slots[slot] & k_start_mask);
         }
         const auto id = static_cast<std::uint32_t>(m_starts.size());
+        const auto length = static_cast<std::uint32_t>(name.size());
+        m_slots[slot] = (hash & ~k_start_mask) | m_pool.size();
         m_starts.push_back(m_pool.size());
+        m_pool.append(reinterpret_cast<const char*>(&id), sizeof id);
+        m_pool.append(reinterpret_cast<const char*>(&length), sizeof length);
         m_pool.append(name);
-        m_slots[slot] = id + 1;
         return id;
     }
 
     // The number of `name`, or k_none when it has none.
     [[nodiscard]] std::uint32_t find(std::string_view name) const
     {
-        const std::uint32_t entry = m_slots.empty() ? 0 : m_slots[probe(name)];
-        return entry == 0 ? k_none : entry - 1;
+        if (m_slots.empty()) {
+            return k_none;
+        }
+        const std::uint64_t entry = m_slots[probe(name, std::hash<std::string_view>{}(name))];
+        return entry == 0 ? k_none : entry_id(entry & k_start_mask);
     }
 
     [[nodiscard]] std::size_t size() const { return m_starts.size(); }
 
   private:
-    [[nodiscard]] std::string_view name(std::uint32_t id) const
+    // A slot holds the top bits of the name's hash and where its entry starts in the pool (below
+    // 1 TiB); 0 is empty. The pool starts with a byte that no entry uses, so that none starts at 0.
+    static constexpr std::uint64_t k_start_mask = (std::uint64_t{1} << 40) - 1;
+
+    // An entry is the name's number, its length and its bytes, so that a lookup reads one place.
+    [[nodiscard]] std::uint32_t entry_id(std::size_t start) const
     {
-        const std::size_t end = id + 1 < m_starts.size() ? m_starts[id + 1] : m_pool.size();
-        return std::string_view(m_pool).substr(m_starts[id], end - m_starts[id]);
+        std::uint32_t id = 0;
+        std::memcpy(&id, m_pool.data() + start, sizeof id);
+        return id;
+    }
+    [[nodiscard]] std::string_view entry_name(std::size_t start) const
+    {
+        std::uint32_t length = 0;
+        std::memcpy(&length, m_pool.data() + start + sizeof(std::uint32_t), sizeof length);
+        return {m_pool.data() + start + 2 * sizeof(std::uint32_t), length};
     }
 
     // The slot that holds `name`, or the empty slot where it would go: open addressing, linear probes.
-    [[nodiscard]] std::size_t probe(std::string_view name) const
+    [[nodiscard]] std::size_t probe(std::string_view name, std::size_t hash) const
     {
         const std::size_t mask = m_slots.size() - 1;
-        for (std::size_t slot = std::hash<std::string_view>{}(name) & mask;; slot = (slot + 1) & mask) {
-            if (m_slots[slot] == 0 || this->name(m_slots[slot] - 1) == name) {
+        for (std::size_t slot = hash & mask;; slot = (slot + 1) & mask) {
+            const std::uint64_t entry = m_slots[slot];
+            if (entry == 0 ||
+                ((entry & ~k_start_mask) == (hash & ~k_start_mask) && entry_name(entry & k_start_mask) == name)) {
                 return slot;
             }
         }
@@ -99,20 +125,24 @@ class NameTable {
 
     void grow()
     {
+        if (m_pool.empty()) {
+            m_pool.push_back('\0');
+        }
         m_slots.assign(std::max<std::size_t>(1024, 2 * m_slots.size()), 0);
         const std::size_t mask = m_slots.size() - 1;
-        for (std::uint32_t id = 0; id < m_starts.size(); ++id) {
-            std::size_t slot = std::hash<std::string_view>{}(name(id)) & mask;
+        for (const std::size_t start : m_starts) {
+            const std::size_t hash = std::hash<std::string_view>{}(entry_name(start));
+            std::size_t slot = hash & mask;
             while (m_slots[slot] != 0) {
                 slot = (slot + 1) & mask;
             }
-            m_slots[slot] = id + 1;
+            m_slots[slot] = (hash & ~k_start_mask) | start;
         }
     }
 
-    std::string m_pool;                 // the names back to back
-    std::vector<std::size_t> m_starts;  // where each name starts in the pool
-    std::vector<std::uint32_t> m_slots; // number plus one; 0 is an empty slot
+    std::string m_pool;                 // the entries back to back
+    std::vector<std::size_t> m_starts;  // where each number's entry starts
+    std::vector<std::uint64_t> m_slots;
 };
 
 std::uint32_t clamp_seconds(long long seconds)
@@ -272,7 +302,12 @@ class LocalSource final : public AccountSource {
         record.acct_expires = k_never;
         bool disabled = shell_refuses_login(shell);
         // Every account gets a number, so that its groups are found without looking the name up again.
-        const std::uint32_t id = m_names.intern(entry.pw_name);
+        // An account that the shadow database lacks gets a new number and leaves the guess where it was.
+        const std::size_t known = m_names.size();
+        const std::uint32_t id = m_names.intern(entry.pw_name, m_next_guess);
+        if (id < known) {
+            m_next_guess = id + 1;
+        }
         m_record_ids.push_back(id);
         if (id < m_shadow.size() && m_shadow[id].known) {
             const ShadowState& shadow = m_shadow[id];
@@ -392,13 +427,19 @@ class LocalSource final : public AccountSource {
     // The slot of a group id, whose name is the first group of that id, or its decimal number when none.
     std::uint32_t group_slot(gid_t gid)
     {
+        if (m_last_slot != NameTable::k_none && gid == m_last_gid) {
+            return m_last_slot; // most accounts share a few primary groups
+        }
+        m_last_gid = gid;
         const auto known = m_group_slots.find(gid);
         if (known != m_group_slots.end()) {
-            return known->second;
+            m_last_slot = known->second;
+            return m_last_slot;
         }
         const group* entry = m_index_built ? nullptr : getgrgid(gid);
-        return add_group_slot(gid, entry != nullptr ? m_group_text.store(entry->gr_name)
-                                                    : m_group_text.store(std::to_string(gid)));
+        m_last_slot = add_group_slot(gid, entry != nullptr ? m_group_text.store(entry->gr_name)
+                                                           : m_group_text.store(std::to_string(gid)));
+        return m_last_slot;
     }
 
     std::uint32_t add_group_slot(gid_t gid, const char16_t* name)
@@ -505,6 +546,7 @@ class LocalSource final : public AccountSource {
     std::string m_name; // the bytes of the name whose groups are asked for
 
     NameTable m_names;
+    std::uint32_t m_next_guess = 0; // the number the next passwd entry likely has
     bool m_shadow_loaded = false;
     std::vector<ShadowState> m_shadow; // by name number
 
@@ -514,6 +556,8 @@ class LocalSource final : public AccountSource {
     TextStore m_group_text;                     // group names, kept for the whole run
     std::vector<const char16_t*> m_group_names; // by group slot
     std::unordered_map<gid_t, std::uint32_t> m_group_slots;
+    gid_t m_last_gid = 0;
+    std::uint32_t m_last_slot = NameTable::k_none; // the slot of m_last_gid
     std::vector<std::size_t> m_member_ends; // by name number
     std::vector<std::uint32_t> m_member_slots;
     std::vector<gid_t> m_gids;
