@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <deque>
 #include <fstream>
 #include <limits>
 #include <optional>
@@ -48,31 +49,42 @@ struct ShadowState {
 };
 
 // Account names, each kept once and numbered in the order first seen. The shadow states and the
-// member index are vectors indexed by these numbers, so that 100,000 accounts cost a few
+// member index are arrays indexed by these numbers, so that 100,000 accounts cost a few
 // allocations rather than one or more each.
 class NameTable {
   public:
     static constexpr std::uint32_t k_none = 0xFFFFFFFF;
 
-    // The number of `name`, which is added when new. The number `guess` is tried first: the account
-    // databases usually list the same accounts in the same order.
-    std::uint32_t intern(std::string_view name, std::uint32_t guess = k_none)
+    // Where a walk through the names, in the order they were added, stands.
+    struct Cursor {
+        std::size_t next = k_first_entry;
+    };
+
+    // The number of `name`, which is added when new. With a cursor, the name it stands at is tried
+    // first, and a name that was there already moves it to the name after: the account databases
+    // usually list the same accounts in the same order.
+    std::uint32_t intern(std::string_view name, Cursor* cursor = nullptr)
     {
-        if (guess < m_starts.size() && entry_name(m_starts[guess]) == name) {
-            return guess;
+        if (cursor != nullptr && cursor->next < m_pool.size() && entry_name(cursor->next) == name) {
+            const std::size_t start = cursor->next;
+            cursor->next = entry_end(start);
+            return entry_id(start);
         }
-        if (2 * (m_starts.size() + 1) > m_slots.size()) {
+        if (2 * (m_count + 1) > m_slots.size()) {
             grow();
         }
         const std::size_t hash = std::hash<std::string_view>{}(name);
         const std::size_t slot = probe(name, hash);
         if (m_slots[slot] != 0) {
-            return entry_id(m_slots[slot] & k_start_mask);
+            const std::size_t start = m_slots[slot] & k_start_mask;
+            if (cursor != nullptr) {
+                cursor->next = entry_end(start);
+            }
+            return entry_id(start);
         }
-        const auto id = static_cast<std::uint32_t>(m_starts.size());
+        const std::uint32_t id = m_count++;
         const auto length = static_cast<std::uint32_t>(name.size());
         m_slots[slot] = (hash & ~k_start_mask) | m_pool.size();
-        m_starts.push_back(m_pool.size());
         m_pool.append(reinterpret_cast<const char*>(&id), sizeof id);
         m_pool.append(reinterpret_cast<const char*>(&length), sizeof length);
         m_pool.append(name);
@@ -89,14 +101,17 @@ class NameTable {
         return entry == 0 ? k_none : entry_id(entry & k_start_mask);
     }
 
-    [[nodiscard]] std::size_t size() const { return m_starts.size(); }
+    [[nodiscard]] std::size_t size() const { return m_count; }
 
   private:
+    // The pool holds the entries back to back after one unused byte, so that no entry starts at 0.
+    // An entry is the name's number, its length and its bytes, so that a lookup reads one place.
+    static constexpr std::size_t k_first_entry = 1;
+    static constexpr std::size_t k_header = 2 * sizeof(std::uint32_t);
     // A slot holds the top bits of the name's hash and where its entry starts in the pool (below
-    // 1 TiB); 0 is empty. The pool starts with a byte that no entry uses, so that none starts at 0.
+    // 1 TiB); 0 is an empty slot.
     static constexpr std::uint64_t k_start_mask = (std::uint64_t{1} << 40) - 1;
 
-    // An entry is the name's number, its length and its bytes, so that a lookup reads one place.
     [[nodiscard]] std::uint32_t entry_id(std::size_t start) const
     {
         std::uint32_t id = 0;
@@ -107,7 +122,11 @@ class NameTable {
     {
         std::uint32_t length = 0;
         std::memcpy(&length, m_pool.data() + start + sizeof(std::uint32_t), sizeof length);
-        return {m_pool.data() + start + 2 * sizeof(std::uint32_t), length};
+        return {m_pool.data() + start + k_header, length};
+    }
+    [[nodiscard]] std::size_t entry_end(std::size_t start) const
+    {
+        return start + k_header + entry_name(start).size();
     }
 
     // The slot that holds `name`, or the empty slot where it would go: open addressing, linear probes.
@@ -126,11 +145,11 @@ class NameTable {
     void grow()
     {
         if (m_pool.empty()) {
-            m_pool.push_back('\0');
+            m_pool.resize(k_first_entry);
         }
         m_slots.assign(std::max<std::size_t>(1024, 2 * m_slots.size()), 0);
         const std::size_t mask = m_slots.size() - 1;
-        for (const std::size_t start : m_starts) {
+        for (std::size_t start = k_first_entry; start < m_pool.size(); start = entry_end(start)) {
             const std::size_t hash = std::hash<std::string_view>{}(entry_name(start));
             std::size_t slot = hash & mask;
             while (m_slots[slot] != 0) {
@@ -140,8 +159,8 @@ class NameTable {
         }
     }
 
-    std::string m_pool;                 // the entries back to back
-    std::vector<std::size_t> m_starts;  // where each number's entry starts
+    std::string m_pool;
+    std::uint32_t m_count = 0;
     std::vector<std::uint64_t> m_slots;
 };
 
@@ -262,6 +281,7 @@ class LocalSource final : public AccountSource {
         if (use_member_index()) {
             answer_from_index(id, primary);
         } else {
+            narrow(user_name, m_name); // the account was found, so every unit has its byte
             answer_from_getgrouplist(primary);
         }
         names = m_group_answer.data();
@@ -302,12 +322,7 @@ class LocalSource final : public AccountSource {
         record.acct_expires = k_never;
         bool disabled = shell_refuses_login(shell);
         // Every account gets a number, so that its groups are found without looking the name up again.
-        // An account that the shadow database lacks gets a new number and leaves the guess where it was.
-        const std::size_t known = m_names.size();
-        const std::uint32_t id = m_names.intern(entry.pw_name, m_next_guess);
-        if (id < known) {
-            m_next_guess = id + 1;
-        }
+        const std::uint32_t id = m_names.intern(entry.pw_name, &m_passwd_cursor);
         m_record_ids.push_back(id);
         if (id < m_shadow.size() && m_shadow[id].known) {
             const ShadowState& shadow = m_shadow[id];
@@ -371,17 +386,21 @@ class LocalSource final : public AccountSource {
     }
 
     // The primary group and name number of an account of the current page, or of the database.
+    // `m_name` holds the name's bytes when the account is not on the page.
     bool find_account(const char16_t* user_name, gid_t& primary, std::uint32_t& id)
     {
-        // Groups are asked for in page order, so the record after the last one asked is the likely one.
-        for (std::size_t tried = 0; tried < m_records.size(); ++tried) {
-            const std::size_t index = (m_last_found + tried) % m_records.size();
-            if (std::u16string_view(m_records[index].name) == std::u16string_view(user_name)) {
-                m_last_found = index + 1;
-                narrow(user_name, m_name);
-                primary = m_records[index].primary_group_id;
-                id = m_record_ids[index];
-                return true;
+        // Groups are asked for in page order, with the page's own name, so the record after the last
+        // one asked is the likely one, and comparing pointers finds it.
+        for (int pass = 0; pass < 2; ++pass) {
+            for (std::size_t tried = 0; tried < m_records.size(); ++tried) {
+                const std::size_t index = (m_last_found + tried) % m_records.size();
+                const char16_t* const name = m_records[index].name;
+                if (pass == 0 ? name == user_name : std::u16string_view(name) == std::u16string_view(user_name)) {
+                    m_last_found = index + 1;
+                    primary = m_records[index].primary_group_id;
+                    id = m_record_ids[index];
+                    return true;
+                }
             }
         }
         if (!narrow(user_name, m_name)) {
@@ -456,7 +475,7 @@ class LocalSource final : public AccountSource {
     void build_member_index()
     {
         m_index_built = true;
-        std::vector<std::uint32_t> members; // account numbers, in database order
+        std::deque<std::uint32_t> members; // account numbers, in database order; grows without copying
         std::vector<std::pair<std::uint32_t, std::size_t>> groups; // group slot, end of its members
         setgrent();
         while (const group* entry = getgrent()) {
@@ -543,12 +562,12 @@ class LocalSource final : public AccountSource {
     std::vector<USER_INFO_3> m_records;
     std::vector<std::uint32_t> m_record_ids; // the name number of each record of the page
     std::size_t m_last_found = 0;
-    std::string m_name; // the bytes of the name whose groups are asked for
+    std::string m_name; // the bytes of the name whose groups are asked for, when needed
 
     NameTable m_names;
-    std::uint32_t m_next_guess = 0; // the number the next passwd entry likely has
+    NameTable::Cursor m_passwd_cursor; // the name the next passwd entry likely has
     bool m_shadow_loaded = false;
-    std::vector<ShadowState> m_shadow; // by name number
+    std::deque<ShadowState> m_shadow; // by name number; grows without copying
 
     bool m_lookup_chosen = false;
     bool m_member_index = false;
