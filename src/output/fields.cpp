@@ -87,8 +87,12 @@ const char* format_account_time(std::uint32_t seconds)
         return result;
     }
     // "%y-%m-%d %H:%M:%S", without the locale machinery of strftime.
-    const int parts[] = {(local->tm_year % 100 + 100) % 100, local->tm_mon + 1, local->tm_mday,
-                         local->tm_hour, local->tm_min, local->tm_sec};
+    const int parts[] = {(local->tm_year % 100 + 100) % 100,
+                         local->tm_mon + 1,
+                         local->tm_mday,
+                         local->tm_hour,
+                         local->tm_min,
+                         local->tm_sec};
     constexpr char k_separators[] = {'-', '-', ' ', ':', ':'};
     char* out = result;
     for (std::size_t i = 0; i < std::size(parts); ++i) {

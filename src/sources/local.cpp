@@ -124,10 +124,7 @@ class NameTable {
         std::memcpy(&length, m_pool.data() + start + sizeof(std::uint32_t), sizeof length);
         return {m_pool.data() + start + k_header, length};
     }
-    [[nodiscard]] std::size_t entry_end(std::size_t start) const
-    {
-        return start + k_header + entry_name(start).size();
-    }
+    [[nodiscard]] std::size_t entry_end(std::size_t start) const { return start + k_header + entry_name(start).size(); }
 
     // The slot that holds `name`, or the empty slot where it would go: open addressing, linear probes.
     [[nodiscard]] std::size_t probe(std::string_view name, std::size_t hash) const
@@ -577,7 +574,7 @@ class LocalSource final : public AccountSource {
     std::unordered_map<gid_t, std::uint32_t> m_group_slots;
     gid_t m_last_gid = 0;
     std::uint32_t m_last_slot = NameTable::k_none; // the slot of m_last_gid
-    std::vector<std::size_t> m_member_ends; // by name number
+    std::vector<std::size_t> m_member_ends;        // by name number
     std::vector<std::uint32_t> m_member_slots;
     std::vector<gid_t> m_gids;
     std::vector<std::uint32_t> m_seen; // group slots of the answer so far
