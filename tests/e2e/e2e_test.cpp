@@ -172,6 +172,24 @@ TEST_F(EndToEnd, Listings)
         fixture_environment());
 }
 
+// The shadow state of each account is found by name, whatever order the shadow database lists the
+// accounts in: here another order, a name passwd does not have, and a later second entry of alice
+// (the first entry counts, as with getspnam).
+TEST_F(EndToEnd, ShadowOrderDoesNotMatter)
+{
+    std::map<std::string, std::string> reordered = fixture_environment();
+    reordered["NSS_WRAPPER_SHADOW"] = fixture_path("shadow_reordered");
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {}, {"-Q", "d"}, {"-a", "-Q", "a", "-F", "s"}, {"-a", "-F", "s", "alice"}}) {
+        const RunResult expected = run_tool(args, fixture_environment());
+        const RunResult result = run_tool(args, reordered);
+        const std::regex age("password_age:[0-9]+,"); // follows the clock
+        EXPECT_EQ(std::regex_replace(result.out, age, ""), std::regex_replace(expected.out, age, ""))
+            << ::testing::PrintToString(args);
+        EXPECT_EQ(result.status, 0);
+    }
+}
+
 // The -a listing of every fixture account, with password_age (which follows the clock) masked.
 TEST_F(EndToEnd, AllInformationOfEveryAccount)
 {

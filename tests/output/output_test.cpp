@@ -107,6 +107,26 @@ TEST_F(Writers, TextIsWrittenByteForByteAndWideCharactersAsOneQuestionMark)
     }
 }
 
+// Wide text that meets the end of the 64 KiB buffer: each byte and each '?' lands on its side of the
+// flush, a surrogate pair split by the boundary still counts as one character.
+TEST_F(Writers, WideTextAcrossTheBufferBoundary)
+{
+    constexpr std::size_t k_buffer = 64 * 1024;
+    const std::u16string text = u"a\U0001F600\u00FFb\u0100c";
+    const std::string bytes = "a?\xFF"
+                              "b?c";
+    for (std::size_t before = k_buffer - 4; before <= k_buffer + 1; ++before) {
+        const std::string filler(before, '.');
+        EXPECT_EQ(capture_output([&] {
+                      write_bytes(filler);
+                      write_units(text);
+                      write_units(text.c_str());
+                  }),
+                  filler + bytes + bytes)
+            << before;
+    }
+}
+
 TEST_F(Writers, AZeroUnitEndsASetting)
 {
     g_settings.field_delimiter.assign(decode_escapes(u"a\\0b"));
