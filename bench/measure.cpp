@@ -1,5 +1,6 @@
-// Runs a command with standard output to /dev/null and prints its wall time in seconds, its peak
-// resident memory in KiB and its exit status, on one line of standard output.
+// Runs a command with standard output to /dev/null and prints, on one line of standard output, its
+// wall time in seconds, its peak resident memory in KiB, its exit status and its CPU time (user plus
+// system) in seconds.
 //
 // The peak must come from a small parent: Linux counts the memory of the process that forked (or
 // vforked) the command into the command's own peak, so a benchmark driver that holds the tool's
@@ -39,6 +40,8 @@ int main(int argc, char** argv)
     const double seconds =
         static_cast<double>(end.tv_sec - start.tv_sec) + static_cast<double>(end.tv_nsec - start.tv_nsec) / 1e9;
     const int code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    std::printf("%.6f %ld %d\n", seconds, usage.ru_maxrss, code);
+    const double cpu = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                       static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    std::printf("%.6f %ld %d %.6f\n", seconds, usage.ru_maxrss, code, cpu);
     return 0;
 }

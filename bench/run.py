@@ -3,10 +3,11 @@
 
 For each size N it generates N accounts, N/10 groups and three memberships per account (see
 generate.py), then runs, side by side in every round: the tool with its default record, the tool with
--a, and the floor, which is `getent passwd` plus `getent group` on the same files. It prints the median,
-minimum and maximum wall time of each, the tool's ratio to the floor, the tool's peak resident memory,
-the growth from the smallest to the largest N, and PASS or FAIL against each target. Exits 1 when a
-target fails.
+-a, the floor (`getent passwd` plus `getent group` on the same files), and the NSS passes (one pass
+each over passwd, group and shadow and nothing else: what any listing of groups and account state
+must read). It prints medians with minimum and maximum of wall and CPU time, the tool's ratio to the
+floor, the tool's peak resident memory, the growth from the smallest to the largest N, and PASS or
+FAIL against each target. Exits 1 when a target fails.
 """
 import argparse
 import os
@@ -42,8 +43,8 @@ def find_nss_wrapper(given):
 
 
 def environment(folder, nss_wrapper):
-    # A small fixed environment: nss_wrapper reads its variables on every call, so tool and floor
-    # run with exactly the same one.
+    # A small fixed environment: nss_wrapper reads its variables on every call, so every command
+    # runs with exactly the same one.
     return {
         "PATH": "/usr/bin:/bin",
         "TZ": "UTC0",
@@ -54,15 +55,25 @@ def environment(folder, nss_wrapper):
     }
 
 
+class Sample:
+    """One run: wall and CPU seconds, peak RSS in KiB."""
+
+    def __init__(self, wall, cpu, peak):
+        self.wall, self.cpu, self.peak = wall, cpu, peak
+
+    def __add__(self, other):
+        return Sample(self.wall + other.wall, self.cpu + other.cpu, max(self.peak, other.peak))
+
+
 def run_once(measure, argv, env):
-    """Runs argv with standard output to /dev/null; returns (seconds, peak RSS in KiB)."""
+    """Runs argv with standard output to /dev/null through the measure helper."""
     done = subprocess.run([measure] + argv, env=env, capture_output=True)
     if done.returncode != 0:
         sys.exit(f"measure failed: {done.stderr.decode(errors='replace')}")
-    seconds, peak, status = done.stdout.split()
+    wall, peak, status, cpu = done.stdout.split()
     if int(status) != 0 or done.stderr:
         sys.exit(f"{' '.join(argv)} failed with status {int(status)}: {done.stderr.decode(errors='replace')}")
-    return float(seconds), int(peak)
+    return Sample(float(wall), float(cpu), int(peak))
 
 
 def check_wrapper_active(folder, env):
@@ -76,45 +87,35 @@ def check_wrapper_active(folder, env):
 
 
 def count_records(tool, args, env):
-    out = subprocess.run([tool] + args, env=env, capture_output=True, check=True).stdout
-    return out.count(b"\n")
+    with subprocess.Popen([tool] + args, env=env, stdout=subprocess.PIPE) as child:
+        lines = sum(block.count(b"\n") for block in iter(lambda: child.stdout.read(1 << 16), b""))
+    if child.returncode != 0:
+        sys.exit(f"{tool} {' '.join(args)} failed with status {child.returncode}")
+    return lines
 
 
-def summary(values):
-    return statistics.median(values), min(values), max(values)
-
-
-def measure(measure_path, tool, count, rounds, nss_wrapper, keep):
+def measure(helpers, tool, count, rounds, nss_wrapper, keep):
     folder = tempfile.mkdtemp(prefix=f"tavrick-bench-{count}-")
     try:
-        started = time.perf_counter()
         subprocess.run([sys.executable, os.path.join(HERE, "generate.py"), str(count), folder], check=True)
-        generated = time.perf_counter() - started
         env = environment(folder, nss_wrapper)
         check_wrapper_active(folder, env)
         records = {name: count_records(tool, args, env) for name, args in MODES}
         commands = {name: [tool] + args for name, args in MODES}
         commands["passwd"] = ["getent", "passwd"]
         commands["group"] = ["getent", "group"]
+        commands["nss"] = [helpers["nss_passes"]]
         for argv in commands.values():  # warm the page cache
-            run_once(measure_path, argv, env)
-        times = {name: [] for name in commands}
-        peaks = {name: [] for name in commands}
+            run_once(helpers["measure"], argv, env)
+        samples = {name: [] for name in commands}
         order = list(commands)
         for round_index in range(rounds):
             # Rotate the order so that no command always runs right after the same one.
             shift = round_index % len(order)
             for name in order[shift:] + order[:shift]:
-                seconds, peak = run_once(measure_path, commands[name], env)
-                times[name].append(seconds)
-                peaks[name].append(peak)
-        floor = [p + g for p, g in zip(times["passwd"], times["group"])]
-        result = {"count": count, "generated": generated, "floor": floor, "records": records, "modes": {}}
-        for name, _ in MODES:
-            ratios = [t / f for t, f in zip(times[name], floor)]
-            result["modes"][name] = {"times": times[name], "ratios": ratios, "peak_kib": max(peaks[name])}
-        result["floor_peak_kib"] = max(max(peaks["passwd"]), max(peaks["group"]))
-        return result
+                samples[name].append(run_once(helpers["measure"], commands[name], env))
+        samples["floor"] = [p + g for p, g in zip(samples["passwd"], samples["group"])]
+        return {"count": count, "records": records, "samples": samples}
     finally:
         if keep:
             print(f"fixtures for N={count} kept in {folder}")
@@ -122,50 +123,58 @@ def measure(measure_path, tool, count, rounds, nss_wrapper, keep):
             shutil.rmtree(folder, ignore_errors=True)
 
 
-def ms(seconds):
-    return f"{seconds * 1000:8.1f}"
+def spread(values, scale=1000.0, width=7, digits=1):
+    median = statistics.median(values)
+    return f"{median * scale:{width}.{digits}f} [{min(values) * scale:.{digits}f}..{max(values) * scale:.{digits}f}]"
+
+
+def ratios(result, name, field):
+    floor = result["samples"]["floor"]
+    return [getattr(s, field) / getattr(f, field) for s, f in zip(result["samples"][name], floor)]
+
+
+ROWS = [("default", "tool"), ("-a", "tool -a"), ("nss", "NSS passes"), ("floor", "floor")]
 
 
 def print_results(results, rounds):
     print()
-    print(f"Wall time in ms over {rounds} rounds: median [min..max]. Floor = getent passwd + getent group.")
-    print("Ratio = median of the per-round ratios tool/floor [min..max]. Peak = largest RSS of any round.")
-    print()
-    header = f"{'N':>8} {'mode':<8} {'tool median [min..max]':>28} {'floor median [min..max]':>28} " \
-             f"{'ratio [min..max]':>20} {'peak MiB':>9} {'records':>8}"
-    print(header)
-    print("-" * len(header))
+    print(f"Milliseconds over {rounds} rounds, as median [min..max]. floor = getent passwd + getent group;")
+    print("NSS passes = one pass each over passwd, group and shadow and nothing else. A ratio is the median")
+    print("of the per-round ratios to the floor of the same round. Peak = largest resident set of any round.")
     for result in results:
-        floor_median, floor_min, floor_max = summary(result["floor"])
-        for name, _ in MODES:
-            mode = result["modes"][name]
-            median, low, high = summary(mode["times"])
-            ratio, ratio_low, ratio_high = summary(mode["ratios"])
-            print(f"{result['count']:>8} {name:<8} {ms(median)} [{ms(low)}..{ms(high)}]".replace("[ ", "[")
-                  + f" {ms(floor_median)} [{ms(floor_min)}..{ms(floor_max)}]"
-                  + f"  {ratio:5.2f} [{ratio_low:4.2f}..{ratio_high:4.2f}]"
-                  + f" {mode['peak_kib'] / 1024:9.1f} {result['records'][name]:>8}")
-    print()
-    floor_peak = results[-1]["floor_peak_kib"] / 1024
-    print(f"Floor peak RSS at N={results[-1]['count']}: {floor_peak:.1f} MiB (the larger of the two getent runs)")
+        print()
+        print(f"N = {result['count']} accounts, {result['count'] // 10} groups "
+              f"({result['records']['default']} enabled accounts listed)")
+        print(f"  {'':<11} {'wall ms':>27} {'wall ratio':>19} {'CPU ms':>27} {'CPU ratio':>19} {'peak MiB':>9}")
+        for name, label in ROWS:
+            samples = result["samples"][name]
+            walls = [s.wall for s in samples]
+            cpus = [s.cpu for s in samples]
+            peak = max(s.peak for s in samples) / 1024
+            if name == "floor":
+                wall_ratio = cpu_ratio = f"{'1':>19}"
+            else:
+                wall_ratio = f"{spread(ratios(result, name, 'wall'), 1, 4, 2):>19}"
+                cpu_ratio = f"{spread(ratios(result, name, 'cpu'), 1, 4, 2):>19}"
+            print(f"  {label:<11} {spread(walls):>27} {wall_ratio} {spread(cpus):>27} {cpu_ratio} {peak:9.1f}")
 
 
 def verdicts(results):
     checks = []
     largest = results[-1]
     for name, _ in MODES:
-        ratio = statistics.median(largest["modes"][name]["ratios"])
-        checks.append((f"N={largest['count']} {name}: tool/floor {ratio:.2f} <= {MAX_RATIO[name]}",
+        ratio = statistics.median(ratios(largest, name, "wall"))
+        checks.append((f"N={largest['count']} {name}: wall time / floor {ratio:.2f} <= {MAX_RATIO[name]}",
                        ratio <= MAX_RATIO[name]))
     if len(results) > 1:
         smallest = results[0]
         for name, _ in MODES:
-            growth = statistics.median(largest["modes"][name]["times"]) / statistics.median(
-                smallest["modes"][name]["times"])
-            checks.append((f"{name}: time at N={largest['count']} / N={smallest['count']} = {growth:.2f} "
+            growth = statistics.median(s.wall for s in largest["samples"][name]) / statistics.median(
+                s.wall for s in smallest["samples"][name])
+            checks.append((f"{name}: wall time at N={largest['count']} / N={smallest['count']} = {growth:.2f} "
                            f"<= {MAX_GROWTH:g}", growth <= MAX_GROWTH))
     for name, _ in MODES:
-        peak = largest["modes"][name]["peak_kib"] / 1024
+        peak = max(s.peak for s in largest["samples"][name]) / 1024
         checks.append((f"N={largest['count']} {name}: peak RSS {peak:.1f} MiB <= {MAX_PEAK_MIB:g} MiB",
                        peak <= MAX_PEAK_MIB))
     return checks
@@ -173,7 +182,7 @@ def verdicts(results):
 
 def run_remote(script, tool):
     # Hook for the remote figures: a script that starts the test Samba server and prints the tool's
-    # times against the bare library calls. Runs only when it exists.
+    # times against the bare library calls. It runs only when it exists.
     print()
     print("Remote (Samba test server)")
     if not script or not os.path.exists(script):
@@ -188,30 +197,30 @@ def run_remote(script, tool):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--tool", required=True, help="the tavrick binary (a Release build)")
-    parser.add_argument("--measure", required=True, help="the measure helper built from measure.cpp")
+    parser.add_argument("--helpers", required=True, help="folder with the measure and nss_passes helpers")
     parser.add_argument("--sizes", default="10000,100000", help="comma-separated account counts, smallest first")
     parser.add_argument("--rounds", type=int, default=11, help="timed rounds per size (default 11)")
     parser.add_argument("--nss-wrapper", help="path of libnss_wrapper.so")
     parser.add_argument("--keep", action="store_true", help="keep the generated fixtures")
-    parser.add_argument("--remote", default=os.environ.get("TAVRICK_BENCH_REMOTE", ""),
-                        help="script for the remote figures, called with the tool's path")
+    parser.add_argument("--remote", default="", help="script for the remote figures, called with the tool's path")
     arguments = parser.parse_args()
     sizes = [int(size) for size in arguments.sizes.split(",")]
     nss_wrapper = find_nss_wrapper(arguments.nss_wrapper)
     tool = os.path.abspath(arguments.tool)
+    helpers = {name: os.path.abspath(os.path.join(arguments.helpers, name)) for name in ("measure", "nss_passes")}
     if shutil.which("getent") is None:
         sys.exit("getent not found")
 
-    load_before = os.getloadavg()
-    print(f"Machine: {platform.machine()}, {os.cpu_count()} CPUs, load average {load_before[0]:.2f}; "
-          f"tool {tool}")
+    load_before = os.getloadavg()[0]
+    print(f"{platform.machine()}, {os.cpu_count()} CPUs; tool {tool}")
     results = []
     for count in sizes:
         print(f"N={count}: generating fixtures and timing {arguments.rounds} rounds ...", flush=True)
-        results.append(measure(os.path.abspath(arguments.measure), tool, count, arguments.rounds, nss_wrapper, arguments.keep))
+        results.append(measure(helpers, tool, count, arguments.rounds, nss_wrapper, arguments.keep))
     print_results(results, arguments.rounds)
-    print(f"Load average before {load_before[0]:.2f}, after {os.getloadavg()[0]:.2f} "
-          "(other work on the machine shows as noise in min..max)")
+    print()
+    print(f"Load average before {load_before:.2f}, after {os.getloadavg()[0]:.2f}: other work on the machine "
+          "shows in min..max and in wall time more than in CPU time.")
     print()
     print("Targets")
     checks = verdicts(results)

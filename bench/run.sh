@@ -1,7 +1,10 @@
 #!/bin/sh
 # Builds a Release tavrick in build-bench/ and runs the benchmark; arguments go to bench/run.py
-# (--sizes, --rounds, --keep, --remote SCRIPT). Needs cmake, g++, python3, getent and nss_wrapper
-# (./tools/install-deps.sh installs them).
+# (--sizes, --rounds, --keep, --remote SCRIPT). Needs what ./tools/install-deps.sh installs.
+#
+# Remote figures: when a Samba benchmark script exists (TAVRICK_BENCH_REMOTE, by default
+# tests/remote/bench.sh), it runs last with the tool's path as its argument and prints its own
+# figures: the tool against the bare libnetapi calls on the test server.
 set -eu
 cd "$(dirname "$0")/.."
 build=build-bench
@@ -11,8 +14,10 @@ if [ -f src/sources/samba.cpp ]; then
 fi
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DTAVRICK_TESTS=OFF -DTAVRICK_NETAPI="$netapi" >/dev/null
 cmake --build "$build" -j "$(nproc)" --target tavrick >/dev/null
-if [ ! -x "$build/measure" ] || [ bench/measure.cpp -nt "$build/measure" ]; then
-    c++ -O2 -o "$build/measure" bench/measure.cpp
-fi
-remote=${TAVRICK_BENCH_REMOTE:-tests/remote/bench.sh}
-exec /usr/bin/python3 bench/run.py --tool "$build/tavrick" --measure "$build/measure" --remote "$remote" "$@"
+for helper in measure nss_passes; do
+    if [ ! -x "$build/$helper" ] || [ "bench/$helper.cpp" -nt "$build/$helper" ]; then
+        c++ -std=c++17 -O2 -Wall -o "$build/$helper" "bench/$helper.cpp"
+    fi
+done
+exec /usr/bin/python3 bench/run.py --tool "$build/tavrick" --helpers "$build" \
+    --remote "${TAVRICK_BENCH_REMOTE:-tests/remote/bench.sh}" "$@"
