@@ -18,6 +18,8 @@ namespace {
 constexpr std::string_view k_null_text = "(null)";
 constexpr std::size_t k_label_width = 20;
 constexpr std::string_view k_label_padding = "                    "; // k_label_width spaces
+constexpr char k_nibble_digits[16][5] = {"0000", "0001", "0010", "0011", "0100", "0101", "0110", "0111",
+                                         "1000", "1001", "1010", "1011", "1100", "1101", "1110", "1111"};
 
 void write_quote(const SettingString& quote)
 {
@@ -30,12 +32,12 @@ void write_quote(const SettingString& quote)
 void write_decimal(std::uint32_t value)
 {
     char digits[10];
-    std::size_t start = sizeof digits;
+    char* start = std::end(digits);
     do {
-        digits[--start] = static_cast<char>('0' + value % 10);
+        *--start = static_cast<char>('0' + value % 10);
         value /= 10;
     } while (value != 0);
-    write_bytes(std::string_view(digits + start, sizeof digits - start));
+    write_bytes(std::string_view(start, static_cast<std::size_t>(std::end(digits) - start)));
 }
 
 } // namespace
@@ -57,9 +59,16 @@ const char* binary_digits(std::uint32_t value, unsigned count)
 {
     static char result[128];
     count &= 0x7FU;
-    for (unsigned i = 0; i < count; ++i) {
-        const unsigned shift = count - 1 - i;
-        result[i] = static_cast<char>('0' + (shift < 32 ? (value >> shift) & 1U : 0U));
+    // Digits above bit 31 are zeros; the rest go four at a time.
+    const unsigned zeros = count > 32 ? count - 32 : 0;
+    std::memset(result, '0', zeros);
+    unsigned written = zeros;
+    for (unsigned bits = count - zeros; bits % 4 != 0; --bits) {
+        result[written++] = static_cast<char>('0' + ((value >> (bits - 1)) & 1U));
+    }
+    for (; written < count; written += 4) {
+        const unsigned shift = count - written - 4;
+        std::memcpy(result + written, k_nibble_digits[(value >> shift) & 0xFU], 4);
     }
     result[count] = '\0';
     return result;

@@ -6,6 +6,8 @@ namespace tavrick {
 
 namespace {
 
+constexpr char k_hex[] = "0123456789ABCDEF";
+
 void write_default_layout(const USER_INFO_3& account, const GroupNameList& groups)
 {
     write_text_field(account.name, "name");
@@ -64,8 +66,7 @@ void write_logon_hours_list(const unsigned char* hours)
         if (!quote.empty()) {
             write_units(quote);
         }
-        const char* const digits = hex_digits(hours[i], 2);
-        const char item[4] = {'0', 'x', digits[0], digits[1]};
+        const char item[4] = {'0', 'x', k_hex[hours[i] >> 4], k_hex[hours[i] & 0xFU]};
         write_bytes(std::string_view(item, sizeof item));
         if (!quote.empty()) {
             write_units(quote);
