@@ -145,18 +145,23 @@ def print_results(results, rounds):
         print()
         print(f"N = {result['count']} accounts, {result['count'] // 10} groups "
               f"({result['records']['default']} enabled accounts listed)")
-        print(f"  {'':<11} {'wall ms':>27} {'wall ratio':>19} {'CPU ms':>27} {'CPU ratio':>19} {'peak MiB':>9}")
+        rows = []
         for name, label in ROWS:
             samples = result["samples"][name]
-            walls = [s.wall for s in samples]
-            cpus = [s.cpu for s in samples]
-            peak = max(s.peak for s in samples) / 1024
+            walls = spread([s.wall for s in samples])
+            cpus = spread([s.cpu for s in samples])
             if name == "floor":
-                wall_ratio = cpu_ratio = f"{'1':>19}"
+                wall_ratio = cpu_ratio = "1"
             else:
-                wall_ratio = f"{spread(ratios(result, name, 'wall'), 1, 4, 2):>19}"
-                cpu_ratio = f"{spread(ratios(result, name, 'cpu'), 1, 4, 2):>19}"
-            print(f"  {label:<11} {spread(walls):>27} {wall_ratio} {spread(cpus):>27} {cpu_ratio} {peak:9.1f}")
+                wall_ratio = spread(ratios(result, name, "wall"), 1, 4, 2)
+                cpu_ratio = spread(ratios(result, name, "cpu"), 1, 4, 2)
+            peak = f"{max(s.peak for s in samples) / 1024:.1f}"
+            rows.append((label, walls, wall_ratio, cpus, cpu_ratio, peak))
+        header = ("", "wall ms", "wall ratio", "CPU ms", "CPU ratio", "peak MiB")
+        widths = [max(len(row[i]) for row in rows + [header]) for i in range(len(header))]
+        for row in [header] + rows:
+            print("  " + row[0].ljust(widths[0]) + "".join("  " + cell.rjust(width)
+                                                         for cell, width in zip(row[1:], widths[1:])))
 
 
 def verdicts(results):

@@ -154,7 +154,9 @@ void write_text_field(const char16_t* value, std::string_view label)
         write_quote(g_settings.string_quote);
         return;
     }
-    write_field_label(label);
+    if (g_settings.field_format != FieldFormat::none) {
+        write_field_label(label);
+    }
     write_quote(g_settings.string_quote);
     if (value == nullptr) {
         write_bytes(k_null_text);
@@ -175,7 +177,9 @@ template <typename WriteValue> void write_number_field(std::string_view label, W
         write_quote(g_settings.integer_quote);
         return;
     }
-    write_field_label(label);
+    if (g_settings.field_format != FieldFormat::none) {
+        write_field_label(label);
+    }
     write_quote(g_settings.integer_quote);
     write_value();
     write_quote(g_settings.integer_quote);

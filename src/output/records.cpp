@@ -1,4 +1,6 @@
 // The two record layouts: name, full name and groups; or every account field and the groups.
+#include <algorithm>
+
 #include "cli/cli.h"
 #include "output/output.h"
 
@@ -58,20 +60,23 @@ void write_logon_hours_list(const unsigned char* hours)
     if (hours == nullptr) {
         return; // no logon-hour bytes at all reads as an empty list
     }
+    // The whole list is put together first and written in one piece.
     const std::u16string_view quote = g_settings.integer_quote.view();
+    const std::u16string_view delimiter = g_settings.multi_delimiter.view();
+    char16_t list[k_logon_hours_bytes * (3 * SettingString::k_capacity + 4)];
+    char16_t* out = list;
     for (std::size_t i = 0; i < k_logon_hours_bytes; ++i) {
         if (i != 0) {
-            write_multi_delimiter();
+            out = std::copy(delimiter.begin(), delimiter.end(), out);
         }
-        if (!quote.empty()) {
-            write_units(quote);
-        }
-        const char item[4] = {'0', 'x', k_hex[hours[i] >> 4], k_hex[hours[i] & 0xFU]};
-        write_bytes(std::string_view(item, sizeof item));
-        if (!quote.empty()) {
-            write_units(quote);
-        }
+        out = std::copy(quote.begin(), quote.end(), out);
+        *out++ = u'0';
+        *out++ = u'x';
+        *out++ = static_cast<char16_t>(k_hex[hours[i] >> 4]);
+        *out++ = static_cast<char16_t>(k_hex[hours[i] & 0xFU]);
+        out = std::copy(quote.begin(), quote.end(), out);
     }
+    write_units(std::u16string_view(list, static_cast<std::size_t>(out - list)));
 }
 
 // The groups under one label for the whole list.
