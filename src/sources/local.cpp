@@ -70,7 +70,7 @@ class NameTable {
             cursor->next = entry_end(start);
             return entry_id(start);
         }
-        if (5 * (m_count + 1) > 4 * m_slots.size()) { // at most four fifths full
+        if (5 * (std::size_t{m_count} + 1) > 4 * m_slots.size()) { // at most four fifths full
             grow();
         }
         const std::size_t hash = std::hash<std::string_view>{}(name);
