@@ -13,7 +13,6 @@
 #include <optional>
 #include <sstream>
 #include <string>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -159,6 +158,62 @@ class NameTable {
     std::string m_pool;
     std::uint32_t m_count = 0;
     std::vector<std::uint64_t> m_slots;
+};
+
+// Group ids and their group slots, in one array probed in place: a lookup for each account reads
+// one or two neighbouring entries rather than a chain of separate nodes.
+class GidTable {
+  public:
+    // The slot of `gid`, or NameTable::k_none when it has none.
+    [[nodiscard]] std::uint32_t find(gid_t gid) const
+    {
+        if (m_entries.empty()) {
+            return NameTable::k_none;
+        }
+        const Entry& entry = m_entries[probe(gid)];
+        return entry.slot == 0 ? NameTable::k_none : entry.slot - 1;
+    }
+
+    // Records the slot of a group id that has none yet.
+    void insert(gid_t gid, std::uint32_t slot)
+    {
+        if (2 * (m_count + 1) > m_entries.size()) {
+            grow();
+        }
+        m_entries[probe(gid)] = {gid, slot + 1};
+        ++m_count;
+    }
+
+  private:
+    struct Entry {
+        gid_t gid = 0;
+        std::uint32_t slot = 0; // slot plus one; 0 is an empty entry
+    };
+
+    [[nodiscard]] std::size_t probe(gid_t gid) const
+    {
+        const std::size_t mask = m_entries.size() - 1;
+        // Fibonacci hashing spreads neighbouring ids over the table.
+        std::size_t index = static_cast<std::size_t>((std::uint64_t{gid} * 0x9E3779B97F4A7C15U) >> 32) & mask;
+        while (m_entries[index].slot != 0 && m_entries[index].gid != gid) {
+            index = (index + 1) & mask;
+        }
+        return index;
+    }
+
+    void grow()
+    {
+        std::vector<Entry> old(std::max<std::size_t>(64, 2 * m_entries.size()));
+        old.swap(m_entries);
+        for (const Entry& entry : old) {
+            if (entry.slot != 0) {
+                m_entries[probe(entry.gid)] = entry;
+            }
+        }
+    }
+
+    std::vector<Entry> m_entries;
+    std::size_t m_count = 0;
 };
 
 std::uint32_t clamp_seconds(long long seconds)
@@ -447,9 +502,9 @@ class LocalSource final : public AccountSource {
             return m_last_slot; // most accounts share a few primary groups
         }
         m_last_gid = gid;
-        const auto known = m_group_slots.find(gid);
-        if (known != m_group_slots.end()) {
-            m_last_slot = known->second;
+        const std::uint32_t known = m_group_slots.find(gid);
+        if (known != NameTable::k_none) {
+            m_last_slot = known;
             return m_last_slot;
         }
         const group* entry = m_index_built ? nullptr : getgrgid(gid);
@@ -462,7 +517,7 @@ class LocalSource final : public AccountSource {
     {
         const auto slot = static_cast<std::uint32_t>(m_group_names.size());
         m_group_names.push_back(name);
-        m_group_slots.emplace(gid, slot);
+        m_group_slots.insert(gid, slot);
         return slot;
     }
 
@@ -476,10 +531,9 @@ class LocalSource final : public AccountSource {
         std::vector<std::pair<std::uint32_t, std::size_t>> groups; // group slot, end of its members
         setgrent();
         while (const group* entry = getgrent()) {
-            const auto known = m_group_slots.find(entry->gr_gid);
-            const std::uint32_t slot = known != m_group_slots.end()
-                                           ? known->second
-                                           : add_group_slot(entry->gr_gid, m_group_text.store(entry->gr_name));
+            const std::uint32_t known = m_group_slots.find(entry->gr_gid);
+            const std::uint32_t slot =
+                known != NameTable::k_none ? known : add_group_slot(entry->gr_gid, m_group_text.store(entry->gr_name));
             for (char** member = entry->gr_mem; member != nullptr && *member != nullptr; ++member) {
                 members.push_back(m_names.intern(*member));
             }
@@ -571,7 +625,7 @@ class LocalSource final : public AccountSource {
     bool m_index_built = false;
     TextStore m_group_text;                     // group names, kept for the whole run
     std::vector<const char16_t*> m_group_names; // by group slot
-    std::unordered_map<gid_t, std::uint32_t> m_group_slots;
+    GidTable m_group_slots;
     gid_t m_last_gid = 0;
     std::uint32_t m_last_slot = NameTable::k_none; // the slot of m_last_gid
     std::vector<std::size_t> m_member_ends;        // by name number
