@@ -106,10 +106,7 @@ const char16_t* write_unmapped(const char16_t* unit, const char16_t* end)
     return unit + (pair ? 2 : 1);
 }
 
-} // namespace
-
-namespace {
-
+// The general case: text that meets the end of the buffer, or a unit that has no byte.
 [[gnu::noinline]] void write_units_slowly(const char16_t* unit, const char16_t* const end)
 {
     while (unit != end) {
