@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -75,7 +76,27 @@ class LastlogReader {
 };
 
 // A server's accounts through libnetapi; `server` is the name without leading backslashes. A build
-// without libnetapi answers every request with status 50.
+// without libnetapi answers every request with status 50. While the source is open, standard output
+// is kept away from the library (the records still reach it) and standard input reads nothing.
 std::unique_ptr<AccountSource> open_samba_source(std::u16string_view server);
+
+// Who the samba source logs on as.
+struct ServerCredentials {
+    std::string user;     // NAME, DOMAIN\NAME or NAME@REALM; empty for an anonymous session
+    std::string password; // empty when none is given
+    bool use_kerberos = false;
+};
+
+// The credentials as Samba's clients take them from the environment: the user from USER (LOGNAME
+// when USER is unset) up to its first '%'; the password after that '%', replaced by PASSWD when set,
+// and by the first line of the file PASSWD_FILE names when that file can be read; Kerberos when
+// KRB5CCNAME is set and not empty. `variable` returns a variable's value, or null when it is unset.
+ServerCredentials server_credentials(const std::function<const char*(const char*)>& variable);
+
+// The status Windows would report for a libnetapi call that returned `status`, given the library's
+// error string for it and what the library printed during it. The library returns 1003 for every
+// connection it could not open and names the cause only in what it prints; a printed session
+// failure wins even over a success, which would then be an anonymous session's.
+std::uint32_t windows_status(std::uint32_t status, std::string_view error_text, std::string_view printed);
 
 } // namespace tavrick

@@ -1,0 +1,476 @@
+// A server's accounts through Samba's libnetapi: NetUserEnum at level 3 and NetUserGetGroups at
+// level 1, with the library's answers widened into the tool's records and its failures reported as
+// Windows reports them.
+#include <fcntl.h>
+#include <signal.h>
+#include <stdint.h> // netapi.h uses the fixed-width types without including their header
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <netapi.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <utility>
+
+#include "output/output.h"
+#include "sources/sources.h"
+
+namespace tavrick {
+
+namespace {
+
+constexpr std::uint32_t k_level_accounts = 3;
+constexpr std::uint32_t k_filter_normal_account = 2;
+constexpr std::uint32_t k_level_groups = 1;
+// What libnetapi returns for every connection it could not open, whatever the cause.
+constexpr std::uint32_t k_status_cannot_complete = 1003;
+constexpr std::uint32_t k_status_network_access_denied = 65;
+constexpr std::uint32_t k_status_bad_net_name = 67;
+constexpr std::uint32_t k_status_account_restriction = 1327;
+constexpr std::uint32_t k_status_logon_hours = 1328;
+constexpr std::uint32_t k_status_workstation = 1329;
+constexpr std::uint32_t k_status_logon_type = 1385;
+constexpr std::uint32_t k_status_account_expired = 1793;
+constexpr std::uint32_t k_status_password_must_change = 1907;
+constexpr std::uint32_t k_status_account_locked_out = 1909;
+
+// The lines the library prints when a session or the connection to IPC$ is refused.
+constexpr std::string_view k_session_failed = "session setup failed: ";
+constexpr std::string_view k_tree_failed = "tree connect failed: ";
+constexpr std::string_view k_connect_failed = "Failed to connect to IPC$ share";
+
+// NT status names as the library prints them, and the error Windows reports for each.
+constexpr std::array<std::pair<std::string_view, std::uint32_t>, 19> k_nt_statuses = {{
+    {"NT_STATUS_LOGON_FAILURE", k_status_logon_failure},
+    {"NT_STATUS_WRONG_PASSWORD", k_status_logon_failure},
+    {"NT_STATUS_NO_SUCH_USER", k_status_logon_failure},
+    {"NT_STATUS_ACCOUNT_DISABLED", k_status_account_disabled},
+    {"NT_STATUS_PASSWORD_EXPIRED", k_status_password_expired},
+    {"NT_STATUS_PASSWORD_MUST_CHANGE", k_status_password_must_change},
+    {"NT_STATUS_ACCOUNT_RESTRICTION", k_status_account_restriction},
+    {"NT_STATUS_INVALID_LOGON_HOURS", k_status_logon_hours},
+    {"NT_STATUS_INVALID_WORKSTATION", k_status_workstation},
+    {"NT_STATUS_ACCOUNT_EXPIRED", k_status_account_expired},
+    {"NT_STATUS_ACCOUNT_LOCKED_OUT", k_status_account_locked_out},
+    {"NT_STATUS_LOGON_TYPE_NOT_GRANTED", k_status_logon_type},
+    {"NT_STATUS_ACCESS_DENIED", k_status_access_denied},
+    {"NT_STATUS_NETWORK_ACCESS_DENIED", k_status_network_access_denied},
+    {"NT_STATUS_BAD_NETWORK_NAME", k_status_bad_net_name},
+    {"NT_STATUS_IO_TIMEOUT", k_status_bad_netpath},
+    {"NT_STATUS_CONNECTION_RESET", k_status_bad_netpath},
+    {"NT_STATUS_CONNECTION_DISCONNECTED", k_status_bad_netpath},
+    {"NT_STATUS_CONNECTION_REFUSED", k_status_bad_netpath},
+}};
+
+// The NT status name after the last `prefix` in `printed`, empty when there is none: when the
+// library tried more than once, its last attempt says why it gave up.
+std::string_view status_after(std::string_view printed, std::string_view prefix)
+{
+    const std::size_t at = printed.rfind(prefix);
+    if (at == std::string_view::npos) {
+        return {};
+    }
+    std::string_view rest = printed.substr(at + prefix.size());
+    return rest.substr(0, rest.find_first_of("\r\n \t"));
+}
+
+std::uint32_t windows_status_of(std::string_view nt_status, std::uint32_t otherwise)
+{
+    for (const auto& [name, status] : k_nt_statuses) {
+        if (name == nt_status) {
+            return status;
+        }
+    }
+    return otherwise;
+}
+
+// The bytes back from code units widened one to one; a unit that no byte stands for becomes '?'.
+std::string narrow(std::u16string_view units)
+{
+    std::string bytes;
+    bytes.reserve(units.size());
+    for (const char16_t unit : units) {
+        bytes.push_back(unit <= 0xFF ? static_cast<char>(unit) : '?');
+    }
+    return bytes;
+}
+
+// Moves `fd` to a number above the standard streams, so that it cannot stand in for one of them.
+int above_standard_streams(int fd)
+{
+    if (fd < 0 || fd > STDERR_FILENO) {
+        return fd;
+    }
+    const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+    ::close(fd);
+    return moved;
+}
+
+// While the library runs, its standard output is a private memory file and its standard input is
+// /dev/null. The tool's records go to a duplicate of the real standard output, so nothing the
+// library prints can end up among them, and nothing it does can wait for a typed answer. What it
+// prints is handed on to standard error after each call, where a user looks for diagnostics, and
+// kept for the caller: it is the only place where the library names why a connection failed.
+class LibraryStreams {
+  public:
+    LibraryStreams()
+    {
+        std::fflush(stdout);
+        m_saved_output = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+        // With standard output closed the duplicate fails, and so do the writes, as they would have.
+        const int writer_fd = set_output_fd(m_saved_output);
+        if (writer_fd == STDOUT_FILENO) {
+            m_moved_writer = true;
+        } else {
+            set_output_fd(writer_fd); // already pointed elsewhere by its owner
+        }
+        m_capture = above_standard_streams(::memfd_create("tavrick-library-output", MFD_CLOEXEC));
+        if (m_capture >= 0) {
+            ::dup2(m_capture, STDOUT_FILENO);
+        } else {
+            ::dup2(STDERR_FILENO, STDOUT_FILENO);
+        }
+
+        m_saved_input = ::fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+        const int nothing = above_standard_streams(::open("/dev/null", O_RDONLY | O_CLOEXEC));
+        if (nothing >= 0) {
+            ::dup2(nothing, STDIN_FILENO);
+            ::close(nothing);
+        }
+    }
+
+    ~LibraryStreams()
+    {
+        take_printed();
+        if (m_saved_output >= 0) {
+            ::dup2(m_saved_output, STDOUT_FILENO);
+        } else {
+            ::close(STDOUT_FILENO);
+        }
+        if (m_moved_writer) {
+            set_output_fd(STDOUT_FILENO);
+        }
+        if (m_saved_output >= 0) {
+            ::close(m_saved_output);
+        }
+        if (m_saved_input >= 0) {
+            ::dup2(m_saved_input, STDIN_FILENO);
+            ::close(m_saved_input);
+        } else {
+            ::close(STDIN_FILENO);
+        }
+        if (m_capture >= 0) {
+            ::close(m_capture);
+        }
+    }
+    LibraryStreams(const LibraryStreams&) = delete;
+    LibraryStreams& operator=(const LibraryStreams&) = delete;
+
+    // What the library has printed since the last call, now also written to standard error.
+    std::string take_printed()
+    {
+        std::fflush(stdout);
+        struct stat status {};
+        if (m_capture < 0 || ::fstat(m_capture, &status) != 0 || status.st_size <= 0) {
+            return {};
+        }
+        std::string printed(static_cast<std::size_t>(status.st_size), '\0');
+        std::size_t got = 0;
+        while (got < printed.size()) {
+            const ssize_t read =
+                ::pread(m_capture, printed.data() + got, printed.size() - got, static_cast<off_t>(got));
+            if (read <= 0) {
+                break;
+            }
+            got += static_cast<std::size_t>(read);
+        }
+        printed.resize(got);
+        // Standard output shares the file offset with the capture: start both afresh.
+        if (::ftruncate(m_capture, 0) == 0) {
+            ::lseek(m_capture, 0, SEEK_SET);
+        }
+        write_error(printed);
+        return printed;
+    }
+
+  private:
+    int m_saved_output = -1;
+    int m_saved_input = -1;
+    int m_capture = -1;
+    bool m_moved_writer = false;
+};
+
+// Samba writes to its sockets without MSG_NOSIGNAL and counts on SIGPIPE being blocked, which
+// libnetapi_init arranges for the whole process. The tool's own output must still end the tool on a
+// closed pipe, as any filter ends. So SIGPIPE is blocked only while the library runs, and one that
+// the library's writes left pending is discarded before the previous mask comes back.
+class SigpipeBlocked {
+  public:
+    SigpipeBlocked()
+    {
+        sigemptyset(&m_pipe);
+        sigaddset(&m_pipe, SIGPIPE);
+        pthread_sigmask(SIG_BLOCK, &m_pipe, &m_previous);
+    }
+    ~SigpipeBlocked()
+    {
+        sigset_t pending;
+        sigemptyset(&pending);
+        if (sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1) {
+            const timespec no_wait{};
+            sigtimedwait(&m_pipe, nullptr, &no_wait);
+        }
+        pthread_sigmask(SIG_SETMASK, &m_previous, nullptr);
+    }
+    SigpipeBlocked(const SigpipeBlocked&) = delete;
+    SigpipeBlocked& operator=(const SigpipeBlocked&) = delete;
+
+  private:
+    sigset_t m_pipe{};
+    sigset_t m_previous{};
+};
+
+class SambaSource final : public AccountSource {
+  public:
+    explicit SambaSource(std::u16string_view server) : m_server(narrow(server))
+    {
+        // Read first: initialising the library wipes the password out of USER.
+        const ServerCredentials credentials = server_credentials([](const char* name) { return std::getenv(name); });
+        // Set explicitly every time: left to its own guesses the library prompts for a password
+        // and may turn a refused logon into an anonymous session.
+        m_init_status = call_library([&]() -> std::uint32_t {
+            std::uint32_t status = libnetapi_init(&m_context);
+            if (status == k_status_success) {
+                status = libnetapi_set_username(m_context, credentials.user.c_str());
+            }
+            if (status == k_status_success) {
+                status = libnetapi_set_password(m_context, credentials.password.c_str());
+            }
+            if (status == k_status_success && credentials.use_kerberos) {
+                status = libnetapi_set_use_kerberos(m_context);
+            }
+            return status;
+        });
+    }
+
+    ~SambaSource() override
+    {
+        if (m_context != nullptr) {
+            call_library([&]() -> std::uint32_t {
+                const std::uint32_t status = libnetapi_free(m_context);
+                m_context = nullptr;
+                return status;
+            });
+        }
+    }
+    SambaSource(const SambaSource&) = delete;
+    SambaSource& operator=(const SambaSource&) = delete;
+
+    std::uint32_t enumerate_page(std::uint32_t preferred_max_bytes, std::uint32_t& resume_handle,
+                                 const USER_INFO_3*& records, std::uint32_t& entries_read) override
+    {
+        m_text.clear();
+        m_records.clear();
+        m_hours.clear();
+        records = nullptr;
+        entries_read = 0;
+        if (m_init_status != k_status_success) {
+            return m_init_status;
+        }
+        std::uint8_t* buffer = nullptr;
+        std::uint32_t read = 0;
+        std::uint32_t total = 0;
+        const std::uint32_t status = call_library([&]() -> std::uint32_t {
+            return NetUserEnum(m_server.c_str(), k_level_accounts, k_filter_normal_account, &buffer,
+                               preferred_max_bytes, &read, &total, &resume_handle);
+        });
+        if (buffer != nullptr && (status == k_status_success || status == k_status_more_data)) {
+            const auto* page = reinterpret_cast<const ::USER_INFO_3*>(buffer);
+            m_hours.reserve(static_cast<std::size_t>(read) * k_logon_hours_bytes);
+            for (std::uint32_t i = 0; i < read; ++i) {
+                m_records.push_back(make_record(page[i]));
+            }
+            records = m_records.data();
+            entries_read = static_cast<std::uint32_t>(m_records.size());
+        }
+        if (buffer != nullptr) {
+            NetApiBufferFree(buffer); // everything is copied: memory stays one page deep
+        }
+        return status;
+    }
+
+    std::uint32_t user_groups(const char16_t* user_name, std::uint32_t preferred_max_bytes,
+                              const char16_t* const*& names, std::uint32_t& entries_read) override
+    {
+        m_group_text.clear();
+        m_group_names.clear();
+        names = nullptr;
+        entries_read = 0;
+        if (m_init_status != k_status_success) {
+            return m_init_status;
+        }
+        const std::string name = narrow(user_name != nullptr ? std::u16string_view(user_name) : u"");
+        std::uint8_t* buffer = nullptr;
+        std::uint32_t read = 0;
+        std::uint32_t total = 0;
+        const std::uint32_t status = call_library([&]() -> std::uint32_t {
+            return NetUserGetGroups(m_server.c_str(), name.c_str(), k_level_groups, &buffer, preferred_max_bytes, &read,
+                                    &total);
+        });
+        if (buffer != nullptr) {
+            const auto* groups = reinterpret_cast<const GROUP_USERS_INFO_1*>(buffer);
+            for (std::uint32_t i = 0; i < read; ++i) {
+                m_group_names.push_back(m_group_text.store(bytes_of(groups[i].grui1_name)));
+            }
+            NetApiBufferFree(buffer);
+        }
+        names = m_group_names.data();
+        entries_read = static_cast<std::uint32_t>(m_group_names.size());
+        return status;
+    }
+
+  private:
+    static std::string_view bytes_of(const char* text) { return text != nullptr ? text : ""; }
+
+    const char16_t* store(const char* text) { return text != nullptr ? m_text.store(std::string_view(text)) : nullptr; }
+
+    USER_INFO_3 make_record(const ::USER_INFO_3& from)
+    {
+        USER_INFO_3 record;
+        record.name = store(from.usri3_name);
+        record.password = nullptr; // level 3 never carries it
+        record.password_age = from.usri3_password_age;
+        record.priv = from.usri3_priv;
+        record.home_dir = store(from.usri3_home_dir);
+        record.comment = store(from.usri3_comment);
+        record.flags = from.usri3_flags;
+        record.script_path = store(from.usri3_script_path);
+        record.auth_flags = from.usri3_auth_flags;
+        record.full_name = store(from.usri3_full_name);
+        record.usr_comment = store(from.usri3_usr_comment);
+        record.parms = store(from.usri3_parms);
+        record.workstations = store(from.usri3_workstations);
+        record.last_logon = from.usri3_last_logon;
+        record.last_logoff = from.usri3_last_logoff;
+        record.acct_expires = from.usri3_acct_expires;
+        record.max_storage = from.usri3_max_storage;
+        record.units_per_week = from.usri3_units_per_week;
+        if (from.usri3_logon_hours != nullptr) {
+            // The library sizes the bits by units_per_week; never read past them.
+            const std::size_t present = std::min<std::size_t>(k_logon_hours_bytes, (from.usri3_units_per_week + 7) / 8);
+            const std::size_t start = m_hours.size();
+            m_hours.insert(m_hours.end(), from.usri3_logon_hours, from.usri3_logon_hours + present);
+            m_hours.resize(start + k_logon_hours_bytes, 0);
+            record.logon_hours = m_hours.data() + start;
+        }
+        record.bad_pw_count = from.usri3_bad_pw_count;
+        record.num_logons = from.usri3_num_logons;
+        record.logon_server = store(from.usri3_logon_server);
+        record.country_code = from.usri3_country_code;
+        record.code_page = from.usri3_code_page;
+        record.user_id = from.usri3_user_id;
+        record.primary_group_id = from.usri3_primary_group_id;
+        record.profile = store(from.usri3_profile);
+        record.home_dir_drive = store(from.usri3_home_dir_drive);
+        record.password_expired = from.usri3_password_expired;
+        return record;
+    }
+
+    // Makes one call into the library and returns the status to report for it.
+    template <typename Call> std::uint32_t call_library(Call call)
+    {
+        std::uint32_t status = 0;
+        std::string printed;
+        std::string error_text;
+        {
+            const SigpipeBlocked blocked;
+            status = call();
+            printed = m_streams.take_printed();
+            if (status == k_status_cannot_complete && m_context != nullptr) {
+                if (char* text = libnetapi_get_error_string(m_context, static_cast<NET_API_STATUS>(status))) {
+                    error_text = text;
+                    NetApiBufferFree(text);
+                }
+            }
+        }
+        if (printed.empty() && error_text.empty()) {
+            return status;
+        }
+        return windows_status(status, error_text, printed);
+    }
+
+    LibraryStreams m_streams; // first in, last out: it outlives the library's context
+    std::string m_server;
+    libnetapi_ctx* m_context = nullptr;
+    std::uint32_t m_init_status = k_status_success;
+
+    TextStore m_text;
+    std::vector<USER_INFO_3> m_records;
+    std::vector<unsigned char> m_hours;
+    TextStore m_group_text;
+    std::vector<const char16_t*> m_group_names;
+};
+
+} // namespace
+
+std::uint32_t windows_status(std::uint32_t status, std::string_view error_text, std::string_view printed)
+{
+    // A refused session counts even when the call went on and succeeded: that success would be an
+    // anonymous session's, not the requested user's.
+    const std::string_view session = status_after(printed, k_session_failed);
+    if (!session.empty()) {
+        return windows_status_of(session, k_status_logon_failure);
+    }
+    const std::string_view tree = status_after(printed, k_tree_failed);
+    if (!tree.empty()) {
+        return windows_status_of(tree, k_status_access_denied);
+    }
+    if (status == k_status_cannot_complete && error_text.starts_with(k_connect_failed)) {
+        // No session was attempted: the name did not resolve or nothing answered.
+        return k_status_bad_netpath;
+    }
+    return status;
+}
+
+ServerCredentials server_credentials(const std::function<const char*(const char*)>& variable)
+{
+    ServerCredentials credentials;
+    const char* user = variable("USER");
+    if (user == nullptr) {
+        user = variable("LOGNAME");
+    }
+    if (user != nullptr) {
+        const std::string_view typed = user;
+        const std::size_t percent = typed.find('%');
+        credentials.user = typed.substr(0, percent);
+        if (percent != std::string_view::npos) {
+            credentials.password = typed.substr(percent + 1);
+        }
+    }
+    if (const char* password = variable("PASSWD")) {
+        credentials.password = password;
+    }
+    if (const char* path = variable("PASSWD_FILE"); path != nullptr && *path != '\0') {
+        // The first line of the file; an unreadable file leaves the password as it was.
+        std::ifstream file(path, std::ios::binary);
+        std::string line;
+        if (file && std::getline(file, line)) {
+            credentials.password = line;
+        }
+    }
+    const char* cache = variable("KRB5CCNAME");
+    credentials.use_kerberos = cache != nullptr && *cache != '\0';
+    return credentials;
+}
+
+std::unique_ptr<AccountSource> open_samba_source(std::u16string_view server)
+{
+    return std::make_unique<SambaSource>(server);
+}
+
+} // namespace tavrick
