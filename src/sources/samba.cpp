@@ -27,6 +27,9 @@ namespace {
 constexpr std::uint32_t k_level_accounts = 3;
 constexpr std::uint32_t k_filter_normal_account = 2;
 constexpr std::uint32_t k_level_groups = 1;
+// libnetapi keeps what it fetched for every enumerated account (about 55 allocations) on its
+// context until the context is freed; a fresh context after this many accounts bounds that memory.
+constexpr std::uint32_t k_accounts_per_context = 1000;
 // What libnetapi returns for every connection it could not open, whatever the cause.
 constexpr std::uint32_t k_status_cannot_complete = 1003;
 constexpr std::uint32_t k_status_network_access_denied = 65;
@@ -237,37 +240,15 @@ class SigpipeBlocked {
 
 class SambaSource final : public AccountSource {
   public:
-    explicit SambaSource(std::u16string_view server) : m_server(narrow(server))
-    {
+    explicit SambaSource(std::u16string_view server)
         // Read first: initialising the library wipes the password out of USER.
-        const ServerCredentials credentials = server_credentials([](const char* name) { return std::getenv(name); });
-        // Set explicitly every time: left to its own guesses the library prompts for a password
-        // and may turn a refused logon into an anonymous session.
-        m_init_status = call_library([&]() -> std::uint32_t {
-            std::uint32_t status = libnetapi_init(&m_context);
-            if (status == k_status_success) {
-                status = libnetapi_set_username(m_context, credentials.user.c_str());
-            }
-            if (status == k_status_success) {
-                status = libnetapi_set_password(m_context, credentials.password.c_str());
-            }
-            if (status == k_status_success && credentials.use_kerberos) {
-                status = libnetapi_set_use_kerberos(m_context);
-            }
-            return status;
-        });
+        : m_server(narrow(server)),
+          m_credentials(server_credentials([](const char* name) { return std::getenv(name); }))
+    {
+        m_init_status = open_context();
     }
 
-    ~SambaSource() override
-    {
-        if (m_context != nullptr) {
-            call_library([&]() -> std::uint32_t {
-                const std::uint32_t status = libnetapi_free(m_context);
-                m_context = nullptr;
-                return status;
-            });
-        }
-    }
+    ~SambaSource() override { close_context(); }
     SambaSource(const SambaSource&) = delete;
     SambaSource& operator=(const SambaSource&) = delete;
 
@@ -279,6 +260,12 @@ class SambaSource final : public AccountSource {
         m_hours.clear();
         records = nullptr;
         entries_read = 0;
+        if (m_init_status == k_status_success && m_accounts_in_context >= k_accounts_per_context) {
+            // The resume handle is the server's place in its account list, not the connection's,
+            // so a fresh context goes on where the last one stopped.
+            close_context();
+            m_init_status = open_context();
+        }
         if (m_init_status != k_status_success) {
             return m_init_status;
         }
@@ -297,6 +284,7 @@ class SambaSource final : public AccountSource {
             }
             records = m_records.data();
             entries_read = static_cast<std::uint32_t>(m_records.size());
+            m_accounts_in_context += read;
         }
         if (buffer != nullptr) {
             NetApiBufferFree(buffer); // everything is copied: memory stays one page deep
@@ -335,6 +323,37 @@ class SambaSource final : public AccountSource {
     }
 
   private:
+    // Set explicitly every time: left to its own guesses the library prompts for a password and may
+    // turn a refused logon into an anonymous session.
+    std::uint32_t open_context()
+    {
+        m_accounts_in_context = 0;
+        return call_library([&]() -> std::uint32_t {
+            std::uint32_t status = libnetapi_init(&m_context);
+            if (status == k_status_success) {
+                status = libnetapi_set_username(m_context, m_credentials.user.c_str());
+            }
+            if (status == k_status_success) {
+                status = libnetapi_set_password(m_context, m_credentials.password.c_str());
+            }
+            if (status == k_status_success && m_credentials.use_kerberos) {
+                status = libnetapi_set_use_kerberos(m_context);
+            }
+            return status;
+        });
+    }
+
+    void close_context()
+    {
+        if (m_context != nullptr) {
+            call_library([&]() -> std::uint32_t {
+                const std::uint32_t status = libnetapi_free(m_context);
+                m_context = nullptr;
+                return status;
+            });
+        }
+    }
+
     static std::string_view bytes_of(const char* text) { return text != nullptr ? text : ""; }
 
     const char16_t* store(const char* text) { return text != nullptr ? m_text.store(std::string_view(text)) : nullptr; }
@@ -406,8 +425,10 @@ class SambaSource final : public AccountSource {
 
     LibraryStreams m_streams; // first in, last out: it outlives the library's context
     std::string m_server;
+    ServerCredentials m_credentials;
     libnetapi_ctx* m_context = nullptr;
     std::uint32_t m_init_status = k_status_success;
+    std::uint32_t m_accounts_in_context = 0;
 
     TextStore m_text;
     std::vector<USER_INFO_3> m_records;

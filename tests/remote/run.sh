@@ -89,8 +89,9 @@ session_refused=$'session setup failed: NT_STATUS_LOGON_FAILURE\n'
 no_path=$'The network path was not found\n'
 tester_line=$'"tester","Test User","Staff":"Domain Users":"Project"\n'
 
-# Every enabled account once, with its mapped groups, across both pages. The server decides the
-# order, so the lines are compared sorted; the count is checked through the comparison.
+# Every enabled account once, with its mapped groups, across both pages (the second one read through
+# a fresh library context). The server decides the order, so the lines are compared sorted; the
+# count is checked through the comparison.
 run "$good" -- -S 127.0.0.1
 {
     printf '%s' "$tester_line"
