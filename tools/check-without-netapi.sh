@@ -4,7 +4,7 @@
 # nothing on standard error and exit status 0. Extra arguments go to CMake's configure step.
 set -eu
 cd "$(dirname "$0")/.."
-build=build-without-netapi
+build="build-without-netapi"
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVRICK_NETAPI=OFF -DTAVRICK_TESTS=OFF "$@"
 cmake --build "$build" -j "$(nproc)" --target tavrick
 printf 'This network request is not supported\n' >"$build/want"

@@ -80,7 +80,7 @@ expect() {
     fi
 }
 
-good=USER=tester%$SAMBA_PASSWORD
+good="USER=tester%$SAMBA_PASSWORD"
 zoe_name=$'Zo\xc3\xab \xc3\x85ngstr\xc3\xb6m'
 jurgen=$'j\xc3\xbcrgen'
 jurgen_name=$'J\xc3\xbcrgen Gro\xc3\x9f'
@@ -182,15 +182,15 @@ printf '%s\n' "$SAMBA_PASSWORD" >"$work/typed"
 stdin=$work/typed run USER=tester -- -S 127.0.0.1
 expect "no password given: never read from standard input, never prompted" "$logon_failure" "$session_refused"
 
-run USER=olduser%$SAMBA_PASSWORD -- -S 127.0.0.1
+run "USER=olduser%$SAMBA_PASSWORD" -- -S 127.0.0.1
 expect "logon as a disabled account" $'Logon failure: account currently disabled\n' \
     $'session setup failed: NT_STATUS_ACCOUNT_DISABLED\n'
 
-run USER=expired%$SAMBA_PASSWORD -- -S 127.0.0.1
+run "USER=expired%$SAMBA_PASSWORD" -- -S 127.0.0.1
 expect "logon with an expired password" $'Logon failure: the specified account password has expired\n' \
     $'session setup failed: NT_STATUS_PASSWORD_EXPIRED\n'
 
-run USER=outsider%$SAMBA_PASSWORD -- -S 127.0.0.1
+run "USER=outsider%$SAMBA_PASSWORD" -- -S 127.0.0.1
 expect "access refused after logon" $'The user has insufficient privilege for this operation\n' \
     $'tree connect failed: NT_STATUS_ACCESS_DENIED\n'
 

@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # A real standalone Samba server on 127.0.0.1 for the remote tests and the remote benchmark.
 # Sourced, not run. Everything lives under one folder; accounts come from nss_wrapper files, so the
 # machine's own accounts and /etc are never touched.
@@ -35,10 +36,10 @@ samba_missing() {
 # anywhere else (fails closed), so that no test traffic can leave the machine and no mount touches it.
 samba_enter_namespace() {
     local net mnt
-    net=$(readlink /proc/self/ns/net) && mnt=$(readlink /proc/self/ns/mnt) || {
+    if ! net=$(readlink /proc/self/ns/net) || ! mnt=$(readlink /proc/self/ns/mnt); then
         echo "cannot read this process's namespaces" >&2
         exit 1
-    }
+    fi
     if [ -z "${TAVRICK_OUTER_NAMESPACES:-}" ]; then
         TAVRICK_OUTER_NAMESPACES="$net $mnt" exec unshare --net --mount --propagation private -- "$0" "$@"
     fi
