@@ -2,11 +2,12 @@
 // level 1, with the library's answers widened into the tool's records and its failures reported as
 // Windows reports them.
 #include <fcntl.h>
-#include <signal.h>
-#include <stdint.h> // netapi.h uses the fixed-width types without including their header
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <csignal>
+#include <cstdint> // before netapi.h, which uses the fixed-width types without including them
 
 #include <netapi.h>
 
@@ -95,11 +96,9 @@ std::uint32_t windows_status_of(std::string_view nt_status, std::uint32_t otherw
 // The bytes back from code units widened one to one; a unit that no byte stands for becomes '?'.
 std::string narrow(std::u16string_view units)
 {
-    std::string bytes;
-    bytes.reserve(units.size());
-    for (const char16_t unit : units) {
-        bytes.push_back(unit <= 0xFF ? static_cast<char>(unit) : '?');
-    }
+    std::string bytes(units.size(), '\0');
+    std::transform(units.begin(), units.end(), bytes.begin(),
+                   [](char16_t unit) { return unit <= 0xFF ? static_cast<char>(unit) : '?'; });
     return bytes;
 }
 
@@ -123,7 +122,7 @@ class LibraryStreams {
   public:
     LibraryStreams()
     {
-        std::fflush(stdout);
+        (void)std::fflush(stdout);
         m_saved_output = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
         // With standard output closed the duplicate fails, and so do the writes, as they would have.
         const int writer_fd = set_output_fd(m_saved_output);
@@ -175,9 +174,10 @@ class LibraryStreams {
     LibraryStreams& operator=(const LibraryStreams&) = delete;
 
     // What the library has printed since the last call, now also written to standard error.
+    // NOLINTNEXTLINE(readability-make-member-function-const): it empties the capture file
     std::string take_printed()
     {
-        std::fflush(stdout);
+        (void)std::fflush(stdout);
         struct stat status {};
         if (m_capture < 0 || ::fstat(m_capture, &status) != 0 || status.st_size <= 0) {
             return {};
