@@ -39,8 +39,17 @@ samba_start "$server" || exit 1
 failures=0
 cases=0
 
-# run ASSIGNMENT... -- ARGUMENT...: runs the tool in exactly that environment (plus PATH and TZ),
-# with standard input from $stdin (default /dev/null); leaves $work/out, $work/err and $status.
+# For a sanitizer build of the tool: the caller's sanitizer settings, full stacks for the leak
+# checker (the Samba libraries keep no frame pointers), and libnetapi's own leaks left out.
+sanitizers=(
+    "ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}fast_unwind_on_malloc=0"
+    "LSAN_OPTIONS=${LSAN_OPTIONS:+$LSAN_OPTIONS:}suppressions=$here/lsan.supp:print_suppressions=0"
+    "UBSAN_OPTIONS=${UBSAN_OPTIONS:-}"
+)
+
+# run ASSIGNMENT... -- ARGUMENT...: runs the tool in exactly that environment (plus PATH, TZ and the
+# sanitizer settings), with standard input from $stdin (default /dev/null); leaves $work/out,
+# $work/err and $status.
 run() {
     local environment=()
     while [ "$1" != -- ]; do
@@ -48,7 +57,7 @@ run() {
         shift
     done
     shift
-    env -i PATH=/usr/bin:/bin TZ=UTC0 "${environment[@]}" "$tavrick" "$@" \
+    env -i PATH=/usr/bin:/bin TZ=UTC0 "${sanitizers[@]}" "${environment[@]}" "$tavrick" "$@" \
         <"${stdin:-/dev/null}" >"$work/out" 2>"$work/err"
     status=$?
 }
@@ -169,7 +178,8 @@ expect "PASSWD_FILE's first line wins over PASSWD" "$tester_line" ""
 
 # A reader that stops early ends the tool as it ends any filter: by SIGPIPE, quietly. (The library
 # blocks SIGPIPE for its own sockets; the tool's output must not inherit that.)
-env -i PATH=/usr/bin:/bin "$good" "$tavrick" -S 127.0.0.1 -Q a -a </dev/null 2>"$work/err" | head -c 100 >/dev/null
+env -i PATH=/usr/bin:/bin "${sanitizers[@]}" "$good" "$tavrick" -S 127.0.0.1 -Q a -a </dev/null 2>"$work/err" |
+    head -c 100 >/dev/null
 status=${PIPESTATUS[0]}
 : >"$work/out"
 expect "a closed pipe ends the tool by SIGPIPE" "" "" 141
