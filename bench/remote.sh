@@ -4,11 +4,20 @@
 # inside private namespaces against a standalone server on 127.0.0.1. Prints the median, minimum and
 # maximum of each, their ratio, and PASS when the tool takes at most 1.3 times the bare calls.
 #
-#   bench/remote.sh [BUILD_DIR] [ACCOUNTS] [RUNS]     (defaults: build, 1500, 5; needs root)
+#   bench/remote.sh [BUILD_DIR | TOOL] [ACCOUNTS] [RUNS]     (defaults: build, 1500, 5; needs root)
+#
+# Given the tool's path instead of a CMake build folder (as bench/run.sh does), the folder is the
+# tool's, and the bare program is built there when it is missing.
 set -u
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(realpath "${1:-$root/build}")
+if [ -f "$build" ]; then
+    build=$(dirname "$build")
+    if [ ! -x "$build/tavrick_remote_bare" ]; then
+        cmake --build "$build" --target tavrick_remote_bare >/dev/null || exit 1
+    fi
+fi
 accounts=${2:-1500}
 runs=${3:-5}
 readonly limit=1.3

@@ -3,7 +3,7 @@
 # (--sizes, --rounds, --keep, --remote SCRIPT). Needs what ./tools/install-deps.sh installs.
 #
 # Remote figures: when a Samba benchmark script exists (TAVRICK_BENCH_REMOTE, by default
-# tests/remote/bench.sh), it runs last with the tool's path as its argument and prints its own
+# bench/remote.sh), it runs last with the tool's path as its argument and prints its own
 # figures: the tool against the bare libnetapi calls on the test server.
 set -eu
 cd "$(dirname "$0")/.."
@@ -20,4 +20,4 @@ for helper in measure nss_passes; do
     fi
 done
 exec /usr/bin/python3 bench/run.py --tool "$build/tavrick" --helpers "$build" \
-    --remote "${TAVRICK_BENCH_REMOTE:-tests/remote/bench.sh}" "$@"
+    --remote "${TAVRICK_BENCH_REMOTE:-bench/remote.sh}" "$@"
