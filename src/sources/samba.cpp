@@ -1,6 +1,7 @@
 // A server's accounts through Samba's libnetapi: NetUserEnum at level 3 and NetUserGetGroups at
 // level 1, with the library's answers widened into the tool's records and its failures reported as
 // Windows reports them.
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -91,6 +92,50 @@ std::uint32_t windows_status_of(std::string_view nt_status, std::uint32_t otherw
         }
     }
     return otherwise;
+}
+
+// The library's entry points, resolved from the library loaded on first use.
+struct NetApi {
+    decltype(&::libnetapi_init) init = nullptr;
+    decltype(&::libnetapi_free) free = nullptr;
+    decltype(&::libnetapi_set_username) set_username = nullptr;
+    decltype(&::libnetapi_set_password) set_password = nullptr;
+    decltype(&::libnetapi_set_use_kerberos) set_use_kerberos = nullptr;
+    decltype(&::libnetapi_get_error_string) get_error_string = nullptr;
+    decltype(&::NetUserEnum) user_enum = nullptr;
+    decltype(&::NetUserGetGroups) user_get_groups = nullptr;
+    decltype(&::NetApiBufferFree) buffer_free = nullptr;
+};
+
+template <typename Function> bool resolve(void* library, const char* name, Function& function)
+{
+    function = reinterpret_cast<Function>(::dlsym(library, name));
+    return function != nullptr;
+}
+
+// Loads libnetapi once; null, with the reason on standard error, when it cannot be loaded.
+const NetApi* load_netapi()
+{
+    static NetApi api;
+    static const bool loaded = [] {
+        void* library = ::dlopen(TAVRICK_NETAPI_SONAME, RTLD_NOW | RTLD_LOCAL);
+        const bool all = library != nullptr && resolve(library, "libnetapi_init", api.init) &&
+                         resolve(library, "libnetapi_free", api.free) &&
+                         resolve(library, "libnetapi_set_username", api.set_username) &&
+                         resolve(library, "libnetapi_set_password", api.set_password) &&
+                         resolve(library, "libnetapi_set_use_kerberos", api.set_use_kerberos) &&
+                         resolve(library, "libnetapi_get_error_string", api.get_error_string) &&
+                         resolve(library, "NetUserEnum", api.user_enum) &&
+                         resolve(library, "NetUserGetGroups", api.user_get_groups) &&
+                         resolve(library, "NetApiBufferFree", api.buffer_free);
+        if (!all) {
+            const char* reason = ::dlerror();
+            write_error(std::string("ERR: cannot load Samba's library: ") +
+                        (reason != nullptr ? reason : TAVRICK_NETAPI_SONAME) + "\n");
+        }
+        return all;
+    }();
+    return loaded ? &api : nullptr;
 }
 
 // The bytes back from code units widened one to one; a unit that no byte stands for becomes '?'.
@@ -243,9 +288,9 @@ class SambaSource final : public AccountSource {
     explicit SambaSource(std::u16string_view server)
         // Read first: initialising the library wipes the password out of USER.
         : m_server(narrow(server)),
-          m_credentials(server_credentials([](const char* name) { return std::getenv(name); }))
+          m_credentials(server_credentials([](const char* name) { return std::getenv(name); })), m_api(load_netapi())
     {
-        m_init_status = open_context();
+        m_init_status = m_api != nullptr ? open_context() : k_status_not_supported;
     }
 
     ~SambaSource() override { close_context(); }
@@ -273,9 +318,10 @@ class SambaSource final : public AccountSource {
         std::uint32_t read = 0;
         std::uint32_t total = 0;
         const std::uint32_t status = call_library([&]() -> std::uint32_t {
-            return NetUserEnum(m_server.c_str(), k_level_accounts, k_filter_normal_account, &buffer,
-                               preferred_max_bytes, &read, &total, &resume_handle);
+            return m_api->user_enum(m_server.c_str(), k_level_accounts, k_filter_normal_account, &buffer,
+                                    preferred_max_bytes, &read, &total, &resume_handle);
         });
+        // cppcheck-suppress knownConditionTrueFalse ; the library call above fills the buffer
         if (buffer != nullptr && (status == k_status_success || status == k_status_more_data)) {
             const auto* page = reinterpret_cast<const ::USER_INFO_3*>(buffer);
             m_hours.reserve(static_cast<std::size_t>(read) * k_logon_hours_bytes);
@@ -286,8 +332,9 @@ class SambaSource final : public AccountSource {
             entries_read = static_cast<std::uint32_t>(m_records.size());
             m_accounts_in_context += read;
         }
+        // cppcheck-suppress knownConditionTrueFalse ; the library call above fills the buffer
         if (buffer != nullptr) {
-            NetApiBufferFree(buffer); // everything is copied: memory stays one page deep
+            m_api->buffer_free(buffer); // everything is copied: memory stays one page deep
         }
         return status;
     }
@@ -307,15 +354,16 @@ class SambaSource final : public AccountSource {
         std::uint32_t read = 0;
         std::uint32_t total = 0;
         const std::uint32_t status = call_library([&]() -> std::uint32_t {
-            return NetUserGetGroups(m_server.c_str(), name.c_str(), k_level_groups, &buffer, preferred_max_bytes, &read,
-                                    &total);
+            return m_api->user_get_groups(m_server.c_str(), name.c_str(), k_level_groups, &buffer, preferred_max_bytes,
+                                          &read, &total);
         });
+        // cppcheck-suppress knownConditionTrueFalse ; the library call above fills the buffer
         if (buffer != nullptr) {
             const auto* groups = reinterpret_cast<const GROUP_USERS_INFO_1*>(buffer);
             for (std::uint32_t i = 0; i < read; ++i) {
                 m_group_names.push_back(m_group_text.store(bytes_of(groups[i].grui1_name)));
             }
-            NetApiBufferFree(buffer);
+            m_api->buffer_free(buffer);
         }
         names = m_group_names.data();
         entries_read = static_cast<std::uint32_t>(m_group_names.size());
@@ -329,15 +377,15 @@ class SambaSource final : public AccountSource {
     {
         m_accounts_in_context = 0;
         return call_library([&]() -> std::uint32_t {
-            std::uint32_t status = libnetapi_init(&m_context);
+            std::uint32_t status = m_api->init(&m_context);
             if (status == k_status_success) {
-                status = libnetapi_set_username(m_context, m_credentials.user.c_str());
+                status = m_api->set_username(m_context, m_credentials.user.c_str());
             }
             if (status == k_status_success) {
-                status = libnetapi_set_password(m_context, m_credentials.password.c_str());
+                status = m_api->set_password(m_context, m_credentials.password.c_str());
             }
             if (status == k_status_success && m_credentials.use_kerberos) {
-                status = libnetapi_set_use_kerberos(m_context);
+                status = m_api->set_use_kerberos(m_context);
             }
             return status;
         });
@@ -347,7 +395,7 @@ class SambaSource final : public AccountSource {
     {
         if (m_context != nullptr) {
             call_library([&]() -> std::uint32_t {
-                const std::uint32_t status = libnetapi_free(m_context);
+                const std::uint32_t status = m_api->free(m_context);
                 m_context = nullptr;
                 return status;
             });
@@ -411,9 +459,9 @@ class SambaSource final : public AccountSource {
             status = call();
             printed = m_streams.take_printed();
             if (status == k_status_cannot_complete && m_context != nullptr) {
-                if (char* text = libnetapi_get_error_string(m_context, static_cast<NET_API_STATUS>(status))) {
+                if (char* text = m_api->get_error_string(m_context, static_cast<NET_API_STATUS>(status))) {
                     error_text = text;
-                    NetApiBufferFree(text);
+                    m_api->buffer_free(text);
                 }
             }
         }
@@ -426,6 +474,7 @@ class SambaSource final : public AccountSource {
     LibraryStreams m_streams; // first in, last out: it outlives the library's context
     std::string m_server;
     ServerCredentials m_credentials;
+    const NetApi* m_api;
     libnetapi_ctx* m_context = nullptr;
     std::uint32_t m_init_status = k_status_success;
     std::uint32_t m_accounts_in_context = 0;

@@ -220,6 +220,14 @@ run "$good" -- -S 127.0.0.1
 umount /etc/samba
 expect "no smb.conf for the library" $'Error in NetUserEnum: 31\n' $'error loading /etc/samba/smb.conf\n'
 
+# A machine without Samba's library answers as a build without it, and says why on standard error.
+netapi_path=$(ldconfig -p | awk '$1 == "libnetapi.so.1" { print $NF; exit }')
+mount --bind /dev/null "$(realpath "$netapi_path")"
+run "$good" -- -S 127.0.0.1
+umount "$(realpath "$netapi_path")"
+expect "no libnetapi on the machine" $'This network request is not supported\n' \
+    "ERR: cannot load Samba's library: $netapi_path: file too short"$'\n'
+
 echo "$cases cases, $failures failed"
 if [ "$failures" != 0 ]; then
     echo "server logs: kept in $work.logs"
