@@ -84,7 +84,6 @@ class EndToEnd : public ::testing::Test {
 
 TEST_F(EndToEnd, CommandLineOutcomes)
 {
-    const std::string too_long_d = std::string(20, 'x');
     expect_runs(
         {
             {"help", {"-h"}, "", k_usage, 0},
@@ -100,28 +99,6 @@ TEST_F(EndToEnd, CommandLineOutcomes)
             {"empty query", {"-Q", ""}, "", k_usage, 1},
             {"bad letter ends before -v", {"-Q", "x", "-v"}, "", k_usage, 1},
             {"second operand", {"alice", "bob"}, "", "ERR: unhandled argument bob\n", 1},
-            {"over-long delimiter",
-             {"-d", too_long_d},
-             "",
-             "ERR: argument of -d is too long: at most 19 characters\n",
-             1},
-            {"over-long quote", {"-q", too_long_d}, "", "ERR: argument of -q is too long: at most 19 characters\n", 1},
-            {"over-long raw server",
-             {"-S", std::string(256, 's')},
-             "",
-             "ERR: argument of -S is too long: at most 255 characters\n",
-             1},
-            {"over-long server name",
-             {"-S", std::string(78, 's')},
-             "",
-             "ERR: server name of -S is too long: at most 79 characters with its leading backslashes\n",
-             1},
-            {"over-long user name",
-             {std::string(80, 'u')},
-             "",
-             "ERR: user name is too long: at most 79 characters\n",
-             1},
-            {"longest user name", {std::string(79, 'u')}, "", "", 0},
             {"empty operand", {""}, "", "", 0},
         },
         fixture_environment());

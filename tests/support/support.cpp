@@ -43,15 +43,15 @@ std::map<std::string, std::string> fixture_environment()
     };
 }
 
-RunResult run_tool(const std::vector<std::string>& args, const std::map<std::string, std::string>& environment,
-                   const std::string& stdout_path)
+Started start_tool(const std::vector<std::string>& args, const std::map<std::string, std::string>& environment,
+                   const std::function<void()>& prepare, const std::string& program)
 {
     int out_pipe[2];
     int err_pipe[2];
     if (::pipe2(out_pipe, O_CLOEXEC) != 0 || ::pipe2(err_pipe, O_CLOEXEC) != 0) {
         throw std::runtime_error("pipe failed");
     }
-    std::vector<std::string> argv_strings{TAVRICK_BINARY};
+    std::vector<std::string> argv_strings{program};
     argv_strings.insert(argv_strings.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (std::string& arg : argv_strings) {
@@ -70,21 +70,53 @@ RunResult run_tool(const std::vector<std::string>& args, const std::map<std::str
 
     const pid_t child = ::fork();
     if (child == 0) {
-        if (stdout_path.empty()) {
-            ::dup2(out_pipe[1], STDOUT_FILENO);
-        } else {
-            const int fd = ::open(stdout_path.c_str(), O_WRONLY);
-            ::dup2(fd, STDOUT_FILENO);
-        }
+        ::dup2(out_pipe[1], STDOUT_FILENO);
         ::dup2(err_pipe[1], STDERR_FILENO);
-        ::execve(argv[0], argv.data(), envp.data());
+        if (prepare) {
+            prepare();
+        }
+        ::execve(TAVRICK_BINARY, argv.data(), envp.data());
         ::_exit(127);
     }
     ::close(out_pipe[1]);
     ::close(err_pipe[1]);
+    return {child, out_pipe[0], err_pipe[0]};
+}
 
+std::string read_all(int fd)
+{
+    std::string bytes;
+    char buffer[65536];
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got > 0) {
+            bytes.append(buffer, static_cast<std::size_t>(got));
+        } else if (got == 0 || errno != EINTR) {
+            break;
+        }
+    }
+    ::close(fd);
+    return bytes;
+}
+
+int wait_for(int pid)
+{
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+RunResult run_tool(const std::vector<std::string>& args, const std::map<std::string, std::string>& environment,
+                   const std::string& stdout_path)
+{
+    const Started started = start_tool(args, environment, [&] {
+        if (!stdout_path.empty()) {
+            ::dup2(::open(stdout_path.c_str(), O_WRONLY), STDOUT_FILENO);
+        }
+    });
+    // Both pipes at once, so that neither fills while the other is read.
     RunResult result;
-    pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
+    pollfd fds[2] = {{started.out_fd, POLLIN, 0}, {started.err_fd, POLLIN, 0}};
     std::string* targets[2] = {&result.out, &result.err};
     int open_count = 2;
     while (open_count > 0) {
@@ -106,9 +138,7 @@ RunResult run_tool(const std::vector<std::string>& args, const std::map<std::str
             }
         }
     }
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    result.status = wait_for(started.pid);
     return result;
 }
 

@@ -20,6 +20,24 @@ std::map<std::string, std::string> fixture_environment();
 // True when nss_wrapper is there to stand in for the account databases.
 bool have_nss_wrapper();
 
+// A started run of the tool: its process and the read ends of its standard output and error.
+struct Started {
+    int pid = -1;
+    int out_fd = -1;
+    int err_fd = -1;
+};
+
+// Starts the built tool with `args` (without the program name, which is `program`) in exactly
+// `environment`, its output and errors into pipes; `prepare` runs in the child just before it.
+Started start_tool(const std::vector<std::string>& args, const std::map<std::string, std::string>& environment,
+                   const std::function<void()>& prepare = {}, const std::string& program = TAVRICK_BINARY);
+
+// Everything left to read from `fd`, which is then closed.
+std::string read_all(int fd);
+
+// Waits for a started run: its exit status, or 128 plus the signal that ended it.
+int wait_for(int pid);
+
 // Runs the built tool with `args` (without the program name) in exactly `environment`.
 RunResult run_tool(const std::vector<std::string>& args,
                    const std::map<std::string, std::string>& environment = fixture_environment(),
