@@ -48,6 +48,16 @@ constexpr std::uint32_t k_status_account_locked_out = 1909;
 constexpr std::string_view k_session_failed = "session setup failed: ";
 constexpr std::string_view k_tree_failed = "tree connect failed: ";
 constexpr std::string_view k_connect_failed = "Failed to connect to IPC$ share";
+// The start of the line the library prints when it will not even try a Kerberos logon (no user
+// principal, or a server named by its address); it then reports the session refused with access
+// denied, although no server refused anything.
+constexpr std::string_view k_kerberos_impossible = "Kerberos auth with ";
+
+// Account times: "never" as Windows reports it, and the largest NT time (100-ns units since 1601,
+// a domain controller's "never expires") in seconds since 1970 as libnetapi computes it, of which
+// it keeps the low 32 bits.
+constexpr std::uint32_t k_time_forever = 0xFFFFFFFF;
+constexpr std::uint64_t k_nt_time_never_in_unix_seconds = 0x7FFFFFFFFFFFFFFFULL / 10000000 - 11644473600ULL;
 
 // NT status names as the library prints them, and the error Windows reports for each.
 constexpr std::array<std::pair<std::string_view, std::uint32_t>, 19> k_nt_statuses = {{
@@ -159,10 +169,11 @@ int above_standard_streams(int fd)
 }
 
 // While the library runs, its standard output is a private memory file and its standard input is
-// /dev/null. The tool's records go to a duplicate of the real standard output, so nothing the
-// library prints can end up among them, and nothing it does can wait for a typed answer. What it
-// prints is handed on to standard error after each call, where a user looks for diagnostics, and
-// kept for the caller: it is the only place where the library names why a connection failed.
+// /dev/null; during each call its standard error goes to the same file. The tool's records go to a
+// duplicate of the real standard output, so nothing the library prints can end up among them, and
+// nothing it does can wait for a typed answer. What it prints is handed on to standard error after
+// each call, in the order printed, where a user looks for diagnostics, and kept for the caller: it
+// is the only place where the library names why a connection failed.
 class LibraryStreams {
   public:
     LibraryStreams()
@@ -218,11 +229,31 @@ class LibraryStreams {
     LibraryStreams(const LibraryStreams&) = delete;
     LibraryStreams& operator=(const LibraryStreams&) = delete;
 
+    // Sends standard error to the capture file as well, until the next take_printed: the library
+    // logs some causes of failure there, and nowhere else.
+    void capture_errors()
+    {
+        if (m_capture < 0 || m_saved_error >= 0) {
+            return;
+        }
+        (void)std::fflush(stderr);
+        m_saved_error = ::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+        if (m_saved_error >= 0) {
+            ::dup2(m_capture, STDERR_FILENO);
+        }
+    }
+
     // What the library has printed since the last call, now also written to standard error.
     // NOLINTNEXTLINE(readability-make-member-function-const): it empties the capture file
     std::string take_printed()
     {
         (void)std::fflush(stdout);
+        if (m_saved_error >= 0) {
+            (void)std::fflush(stderr);
+            ::dup2(m_saved_error, STDERR_FILENO);
+            ::close(m_saved_error);
+            m_saved_error = -1;
+        }
         struct stat status {};
         if (m_capture < 0 || ::fstat(m_capture, &status) != 0 || status.st_size <= 0) {
             return {};
@@ -249,6 +280,7 @@ class LibraryStreams {
   private:
     int m_saved_output = -1;
     int m_saved_input = -1;
+    int m_saved_error = -1;
     int m_capture = -1;
     bool m_moved_writer = false;
 };
@@ -424,7 +456,7 @@ class SambaSource final : public AccountSource {
         record.workstations = store(from.usri3_workstations);
         record.last_logon = from.usri3_last_logon;
         record.last_logoff = from.usri3_last_logoff;
-        record.acct_expires = from.usri3_acct_expires;
+        record.acct_expires = windows_account_expiry(from.usri3_acct_expires);
         record.max_storage = from.usri3_max_storage;
         record.units_per_week = from.usri3_units_per_week;
         if (from.usri3_logon_hours != nullptr) {
@@ -456,6 +488,7 @@ class SambaSource final : public AccountSource {
         std::string error_text;
         {
             const SigpipeBlocked blocked;
+            m_streams.capture_errors();
             status = call();
             printed = m_streams.take_printed();
             if (status == k_status_cannot_complete && m_context != nullptr) {
@@ -494,6 +527,9 @@ std::uint32_t windows_status(std::uint32_t status, std::string_view error_text, 
     // anonymous session's, not the requested user's.
     const std::string_view session = status_after(printed, k_session_failed);
     if (!session.empty()) {
+        if (printed.find(k_kerberos_impossible) != std::string_view::npos) {
+            return k_status_logon_failure; // no logon was even attempted
+        }
         return windows_status_of(session, k_status_logon_failure);
     }
     const std::string_view tree = status_after(printed, k_tree_failed);
@@ -505,6 +541,11 @@ std::uint32_t windows_status(std::uint32_t status, std::string_view error_text, 
         return k_status_bad_netpath;
     }
     return status;
+}
+
+std::uint32_t windows_account_expiry(std::uint32_t expires)
+{
+    return expires == static_cast<std::uint32_t>(k_nt_time_never_in_unix_seconds) ? k_time_forever : expires;
 }
 
 ServerCredentials server_credentials(const std::function<const char*(const char*)>& variable)

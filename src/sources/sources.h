@@ -99,4 +99,10 @@ ServerCredentials server_credentials(const std::function<const char*(const char*
 // failure wins even over a success, which would then be an anonymous session's.
 std::uint32_t windows_status(std::uint32_t status, std::string_view error_text, std::string_view printed);
 
+// The account expiry time Windows would report for the one libnetapi returned. The library keeps
+// only the low 32 bits of the seconds since 1970 that it computes from the server's NT time, so a
+// domain controller's "never expires" (the largest NT time) arrives as a date in 1975; Windows
+// reports 0xFFFFFFFF for it. Every other time passes unchanged.
+std::uint32_t windows_account_expiry(std::uint32_t expires);
+
 } // namespace tavrick

@@ -83,6 +83,14 @@ const StatusCase k_status_cases[] = {
      "session setup failed: NT_STATUS_INVALID_PARAMETER\n", 1326},
     {"Kerberos without a ticket", 1003, k_no_connection,
      "session setup failed: NT_STATUS_MORE_PROCESSING_REQUIRED\ndid you forget to run kinit?\n", 1326},
+    {"Kerberos not even tried: no user principal", 1003, k_no_connection,
+     "Kerberos auth with '(null)' (EXAMPLE\\) to access 'dc1.example.test' not possible\n"
+     "session setup failed: NT_STATUS_ACCESS_DENIED\n",
+     1326},
+    {"Kerberos not even tried: a server address", 1003, k_no_connection,
+     "Kerberos auth with 'Administrator@EXAMPLE.TEST' (EXAMPLE\\Administrator) to access '127.0.0.3' not possible\n"
+     "session setup failed: NT_STATUS_ACCESS_DENIED\n",
+     1326},
     {"IPC$ refused", 1003, k_no_connection, "tree connect failed: NT_STATUS_ACCESS_DENIED\n", 5},
     {"network access refused", 1003, k_no_connection, "tree connect failed: NT_STATUS_NETWORK_ACCESS_DENIED\n", 65},
     {"no IPC$ share", 1003, k_no_connection, "tree connect failed: NT_STATUS_BAD_NETWORK_NAME\n", 67},
@@ -101,6 +109,37 @@ const StatusCase k_status_cases[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Failures, WindowsStatus, ::testing::ValuesIn(k_status_cases), case_name<StatusCase>);
+
+struct ExpiryCase {
+    const char* what;
+    std::uint32_t from_library;
+    std::uint32_t expected;
+};
+
+void PrintTo(const ExpiryCase& c, std::ostream* out)
+{
+    *out << c.what;
+}
+
+class AccountExpiry : public ::testing::TestWithParam<ExpiryCase> {};
+
+TEST_P(AccountExpiry, ReportsWhatWindowsWould)
+{
+    const ExpiryCase& c = GetParam();
+    EXPECT_EQ(windows_account_expiry(c.from_library), c.expected) << c.what;
+}
+
+const ExpiryCase k_expiry_cases[] = {
+    // 1975-01-22 22:55:33 UTC: the low 32 bits of the seconds from 1970 to the largest NT time.
+    {"a domain controller's never expires", 159663333, 0xFFFFFFFF},
+    {"the second before it is a date", 159663332, 159663332},
+    {"the second after it is a date", 159663334, 159663334},
+    {"a date", 1907755200, 1907755200},
+    {"never as Windows reports it", 0xFFFFFFFF, 0xFFFFFFFF},
+    {"an NT time of 0", 0, 0},
+};
+
+INSTANTIATE_TEST_SUITE_P(Times, AccountExpiry, ::testing::ValuesIn(k_expiry_cases), case_name<ExpiryCase>);
 
 struct CredentialCase {
     const char* what;
