@@ -49,7 +49,7 @@ const char* hex_digits(std::uint32_t value, unsigned count)
     for (unsigned i = 0; i < count; ++i) {
         const unsigned shift = 4 * (count - 1 - i);
         const unsigned nibble = shift < 32 ? (value >> shift) & 0xFU : 0U;
-        result[i] = "0123456789ABCDEF"[nibble];
+        result[i] = k_hex_digits[nibble];
     }
     result[count] = '\0';
     return result;
@@ -146,23 +146,33 @@ void write_record_delimiter()
     write_units(g_settings.record_delimiter.view());
 }
 
+void write_structure_label(const SettingString& quote, std::string_view label)
+{
+    write_quote(quote);
+    write_bytes(label);
+    write_quote(quote);
+}
+
+void write_text_value(const char16_t* value)
+{
+    if (value == nullptr) {
+        write_bytes(k_null_text);
+    } else {
+        write_units(value);
+    }
+}
+
 void write_text_field(const char16_t* value, std::string_view label)
 {
     if (g_settings.structure_mode != 0) {
-        write_quote(g_settings.string_quote);
-        write_bytes(label);
-        write_quote(g_settings.string_quote);
+        write_structure_label(g_settings.string_quote, label);
         return;
     }
     if (g_settings.field_format != FieldFormat::none) {
         write_field_label(label);
     }
     write_quote(g_settings.string_quote);
-    if (value == nullptr) {
-        write_bytes(k_null_text);
-    } else {
-        write_units(value);
-    }
+    write_text_value(value);
     write_quote(g_settings.string_quote);
 }
 
@@ -172,9 +182,7 @@ namespace {
 template <typename WriteValue> void write_number_field(std::string_view label, WriteValue write_value)
 {
     if (g_settings.structure_mode != 0) {
-        write_quote(g_settings.integer_quote);
-        write_bytes(label);
-        write_quote(g_settings.integer_quote);
+        write_structure_label(g_settings.integer_quote, label);
         return;
     }
     if (g_settings.field_format != FieldFormat::none) {

@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "cli/cli.h"
 #include "enumerate/enumerate.h"
 
 namespace tavrick {
@@ -59,6 +60,14 @@ void write_signed_field(std::int32_t value, std::string_view label);
 void write_bits_field(std::uint32_t value, std::string_view label);
 // One code unit as integer quote, 0x, four hexadecimal digits, integer quote.
 void write_hex_item(char16_t unit);
+
+// What a field is in structure mode: its label between two quotes.
+void write_structure_label(const SettingString& quote, std::string_view label);
+// A text value as it stands, or "(null)" for an absent one; no quotes.
+void write_text_value(const char16_t* value);
+
+// The upper-case hexadecimal digits, by value.
+inline constexpr char k_hex_digits[] = "0123456789ABCDEF";
 
 // --- records ----------------------------------------------------------------------------------
 

@@ -8,8 +8,6 @@ namespace tavrick {
 
 namespace {
 
-constexpr char k_hex[] = "0123456789ABCDEF";
-
 void write_default_layout(const USER_INFO_3& account, const GroupNameList& groups)
 {
     write_text_field(account.name, "name");
@@ -30,9 +28,7 @@ void write_default_layout(const USER_INFO_3& account, const GroupNameList& group
 void write_parameters_list(const char16_t* parms)
 {
     if (g_settings.structure_mode != 0) {
-        write_units(g_settings.integer_quote.view());
-        write_bytes("parms");
-        write_units(g_settings.integer_quote.view());
+        write_structure_label(g_settings.integer_quote, "parms");
         return;
     }
     write_field_label("parms");
@@ -51,9 +47,7 @@ void write_parameters_list(const char16_t* parms)
 void write_logon_hours_list(const unsigned char* hours)
 {
     if (g_settings.structure_mode != 0) {
-        write_units(g_settings.integer_quote.view());
-        write_bytes("logon_hours");
-        write_units(g_settings.integer_quote.view());
+        write_structure_label(g_settings.integer_quote, "logon_hours");
         return;
     }
     write_field_label("logon_hours");
@@ -72,8 +66,8 @@ void write_logon_hours_list(const unsigned char* hours)
         out = std::copy(quote.begin(), quote.end(), out);
         *out++ = u'0';
         *out++ = u'x';
-        *out++ = static_cast<char16_t>(k_hex[hours[i] >> 4]);
-        *out++ = static_cast<char16_t>(k_hex[hours[i] & 0xFU]);
+        *out++ = static_cast<char16_t>(k_hex_digits[hours[i] >> 4]);
+        *out++ = static_cast<char16_t>(k_hex_digits[hours[i] & 0xFU]);
         out = std::copy(quote.begin(), quote.end(), out);
     }
     write_units(std::u16string_view(list, static_cast<std::size_t>(out - list)));
@@ -83,9 +77,7 @@ void write_logon_hours_list(const unsigned char* hours)
 void write_group_list(const GroupNameList& groups)
 {
     if (g_settings.structure_mode != 0) {
-        write_units(g_settings.string_quote.view());
-        write_bytes("group");
-        write_units(g_settings.string_quote.view());
+        write_structure_label(g_settings.string_quote, "group");
         return;
     }
     write_field_label("group");
@@ -96,11 +88,7 @@ void write_group_list(const GroupNameList& groups)
         }
         first = false;
         write_units(g_settings.string_quote.view());
-        if (group == nullptr) {
-            write_bytes("(null)");
-        } else {
-            write_units(group);
-        }
+        write_text_value(group);
         write_units(g_settings.string_quote.view());
     }
 }
