@@ -6,29 +6,6 @@
 namespace tavrick::testing {
 namespace {
 
-struct Parsed {
-    Settings settings;
-    std::u16string username;
-    int specific_user = -1;
-};
-
-// Parses `args` (without the program name) in this process; only for command lines that run.
-Parsed parse(std::vector<std::string> args)
-{
-    reset_settings();
-    args.insert(args.begin(), "tavrick");
-    std::vector<char*> argv;
-    for (std::string& arg : args) {
-        argv.push_back(arg.data());
-    }
-    argv.push_back(nullptr);
-    Parsed parsed;
-    EXPECT_EQ(parse_command_line(static_cast<int>(args.size()), argv.data(), parsed.username, parsed.specific_user), 1);
-    parsed.settings = g_settings;
-    reset_settings();
-    return parsed;
-}
-
 TEST(CommandLine, NoArgumentsKeepsTheDefaults)
 {
     const Parsed parsed = parse({});

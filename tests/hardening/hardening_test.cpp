@@ -181,16 +181,8 @@ TEST_F(Hardening, TheLongestArgumentsAreAccepted)
     }
     // 255 characters as typed, of which the name before the \0 escape is 77 long. Parsed here only:
     // a run would look the server up.
-    std::string program = "tavrick";
-    std::string option = "-S";
-    std::string server = std::string(77, 's') + "\\0" + std::string(176, 'j');
-    char* argv[] = {program.data(), option.data(), server.data(), nullptr};
-    std::u16string username;
-    int specific_user = 0;
-    reset_settings();
-    EXPECT_EQ(parse_command_line(3, argv, username, specific_user), 1);
-    EXPECT_EQ(g_settings.server.view(), u"\\\\" + std::u16string(77, u's'));
-    reset_settings();
+    const std::string server = std::string(77, 's') + "\\0" + std::string(176, 'j');
+    EXPECT_EQ(parse({"-S", server}).settings.server.view(), u"\\\\" + std::u16string(77, u's'));
 }
 
 TEST_F(Hardening, ALongProgramNameAndSecondOperandAreShownWithoutHarm)
@@ -222,32 +214,17 @@ TEST(UnusualBytes, ArgumentsReachTheSettingsUnchanged)
     for (const auto& [option, setting] : options) {
         for (std::size_t start = 0; start < bytes.size(); start += 19) {
             const std::string chunk = bytes.substr(start, 19);
-            std::string program = "tavrick";
-            std::string letter = option;
-            std::string argument = chunk;
-            char* argv[] = {program.data(), letter.data(), argument.data(), nullptr};
-            std::u16string username;
-            int specific_user = 0;
-            reset_settings();
-            ASSERT_EQ(parse_command_line(3, argv, username, specific_user), 1);
-            EXPECT_EQ((g_settings.*setting).view(), widen(chunk)) << option << " from byte " << start;
+            EXPECT_EQ((parse({option, chunk}).settings.*setting).view(), widen(chunk))
+                << option << " from byte " << start;
         }
     }
     for (std::size_t start = 0; start < bytes.size(); start += 77) {
         const std::string chunk = bytes.substr(start, 77);
-        std::string program = "tavrick";
-        std::string letter = "-S";
-        std::string argument = chunk;
-        std::string operand = chunk.substr(0, 79);
-        char* argv[] = {program.data(), letter.data(), argument.data(), operand.data(), nullptr};
-        std::u16string username;
-        int specific_user = 0;
-        reset_settings();
-        ASSERT_EQ(parse_command_line(4, argv, username, specific_user), 1);
-        EXPECT_EQ(g_settings.server.view(), u"\\\\" + widen(chunk)) << "from byte " << start;
-        EXPECT_EQ(username, widen(operand));
+        const std::string operand = chunk.substr(0, 79);
+        const Parsed parsed = parse({"-S", chunk, operand});
+        EXPECT_EQ(parsed.settings.server.view(), u"\\\\" + widen(chunk)) << "from byte " << start;
+        EXPECT_EQ(parsed.username, widen(operand));
     }
-    reset_settings();
 }
 
 TEST_F(Hardening, ArgumentsAreWrittenUnchanged)

@@ -164,6 +164,22 @@ void reset_settings()
     g_settings = Settings{};
 }
 
+Parsed parse(std::vector<std::string> args)
+{
+    reset_settings();
+    args.insert(args.begin(), "tavrick");
+    std::vector<char*> argv;
+    for (std::string& arg : args) {
+        argv.push_back(arg.data());
+    }
+    argv.push_back(nullptr);
+    Parsed parsed;
+    EXPECT_EQ(parse_command_line(static_cast<int>(args.size()), argv.data(), parsed.username, parsed.specific_user), 1);
+    parsed.settings = g_settings;
+    reset_settings();
+    return parsed;
+}
+
 std::string run_driver(const std::vector<std::string>& args, AccountSource& source)
 {
     reset_settings();

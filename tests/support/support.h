@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "cli/cli.h"
+
 namespace tavrick::testing {
 
 struct RunResult {
@@ -51,5 +53,16 @@ std::string fixture_path(const std::string& name);
 
 // Puts the settings back to their defaults, for tests that change them.
 void reset_settings();
+
+// What the command-line parser made of a command line.
+struct Parsed {
+    Settings settings;
+    std::u16string username;
+    int specific_user = -1;
+};
+
+// Parses `args` (without the program name) in this process, from the default settings, and puts
+// the defaults back afterwards; only for command lines that run.
+Parsed parse(std::vector<std::string> args);
 
 } // namespace tavrick::testing
