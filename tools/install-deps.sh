@@ -7,5 +7,5 @@ apt-get install -y --no-install-recommends \
     ca-certificates g++ cmake make pkg-config libgtest-dev \
     libnss-wrapper samba-dev samba smbclient iproute2 util-linux \
     samba-ad-dc samba-ad-provision krb5-user \
-    dpkg-dev file man-db \
+    dpkg-dev file man-db lintian \
     clang-14 libclang-rt-14-dev llvm-14 clang-tidy-14 cppcheck

@@ -50,9 +50,11 @@ struct Settings {
 extern Settings g_settings;
 
 inline constexpr std::u16string_view k_tool_name = u"Tavrick";
-inline constexpr int k_version_major = 0;
-inline constexpr int k_version_minor = 7;
-inline constexpr int k_version_revision = 1;
+// The version numbers of the version text: the project version major.minor.patch, which the build
+// defines, so the tool, its manual page and its packages all say the same version.
+inline constexpr int k_version_major = TAVRICK_VERSION_MAJOR;
+inline constexpr int k_version_minor = TAVRICK_VERSION_MINOR;
+inline constexpr int k_version_revision = TAVRICK_VERSION_PATCH;
 
 // The longest user-name operand, in code units.
 inline constexpr std::size_t k_max_username = 79;
