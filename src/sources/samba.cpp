@@ -8,10 +8,6 @@
 #include <unistd.h>
 
 #include <csignal>
-#include <cstdint> // before netapi.h, which uses the fixed-width types without including them
-
-#include <netapi.h>
-
 #include <algorithm>
 #include <array>
 #include <cstdio>
@@ -20,6 +16,7 @@
 #include <utility>
 
 #include "output/output.h"
+#include "sources/samba_library.h"
 #include "sources/sources.h"
 
 namespace tavrick {
@@ -103,19 +100,6 @@ std::uint32_t windows_status_of(std::string_view nt_status, std::uint32_t otherw
     }
     return otherwise;
 }
-
-// The library's entry points, resolved from the library loaded on first use.
-struct NetApi {
-    decltype(&::libnetapi_init) init = nullptr;
-    decltype(&::libnetapi_free) free = nullptr;
-    decltype(&::libnetapi_set_username) set_username = nullptr;
-    decltype(&::libnetapi_set_password) set_password = nullptr;
-    decltype(&::libnetapi_set_use_kerberos) set_use_kerberos = nullptr;
-    decltype(&::libnetapi_get_error_string) get_error_string = nullptr;
-    decltype(&::NetUserEnum) user_enum = nullptr;
-    decltype(&::NetUserGetGroups) user_get_groups = nullptr;
-    decltype(&::NetApiBufferFree) buffer_free = nullptr;
-};
 
 template <typename Function> bool resolve(void* library, const char* name, Function& function)
 {
@@ -317,10 +301,10 @@ class SigpipeBlocked {
 
 class SambaSource final : public AccountSource {
   public:
-    explicit SambaSource(std::u16string_view server)
+    SambaSource(std::u16string_view server, const NetApi* api)
         // Read first: initialising the library wipes the password out of USER.
         : m_server(narrow(server)),
-          m_credentials(server_credentials([](const char* name) { return std::getenv(name); })), m_api(load_netapi())
+          m_credentials(server_credentials([](const char* name) { return std::getenv(name); })), m_api(api)
     {
         m_init_status = m_api != nullptr ? open_context() : k_status_not_supported;
     }
@@ -579,9 +563,14 @@ ServerCredentials server_credentials(const std::function<const char*(const char*
     return credentials;
 }
 
+std::unique_ptr<AccountSource> open_samba_source(std::u16string_view server, const NetApi* api)
+{
+    return std::make_unique<SambaSource>(server, api);
+}
+
 std::unique_ptr<AccountSource> open_samba_source(std::u16string_view server)
 {
-    return std::make_unique<SambaSource>(server);
+    return open_samba_source(server, load_netapi());
 }
 
 } // namespace tavrick
