@@ -11,7 +11,9 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <utility>
 
@@ -299,6 +301,16 @@ class SigpipeBlocked {
     sigset_t m_previous{};
 };
 
+// Removes the variables from which the library would take credentials by itself when a context is
+// initialised: it parses them with no regard for odd values (USER='%' crashes it) and complains
+// about password files on its own. The tool has read them already and hands the result over.
+void forget_credential_variables()
+{
+    for (const char* name : {"USER", "LOGNAME", "PASSWD", "PASSWD_FILE", "PASSWD_FD"}) {
+        ::unsetenv(name);
+    }
+}
+
 class SambaSource final : public AccountSource {
   public:
     SambaSource(std::u16string_view server, const NetApi* api)
@@ -306,6 +318,10 @@ class SambaSource final : public AccountSource {
         : m_server(narrow(server)),
           m_credentials(server_credentials([](const char* name) { return std::getenv(name); })), m_api(api)
     {
+        if (!m_credentials.problem.empty()) {
+            write_error(m_credentials.problem);
+        }
+        forget_credential_variables();
         m_init_status = m_api != nullptr ? open_context() : k_status_not_supported;
     }
 
@@ -503,6 +519,39 @@ class SambaSource final : public AccountSource {
     std::vector<const char16_t*> m_group_names;
 };
 
+// The first line of the file at `path` (all of it when it has no line feed, empty when it is empty)
+// as the password; what is wrong with a file that cannot be read, in `problem`.
+void read_password_file(const char* path, ServerCredentials& credentials)
+{
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    std::string line;
+    int error = fd < 0 ? errno : 0;
+    for (std::array<char, 256> chunk{}; error == 0;) {
+        const ssize_t got = ::read(fd, chunk.data(), chunk.size());
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            error = got < 0 ? errno : 0;
+            break;
+        }
+        const std::string_view text(chunk.data(), static_cast<std::size_t>(got));
+        const std::size_t end = text.find('\n');
+        line.append(text.substr(0, end));
+        if (end != std::string_view::npos) {
+            break;
+        }
+    }
+    if (fd >= 0) {
+        ::close(fd);
+    }
+    if (error != 0) {
+        credentials.problem = std::string("ERR: cannot read the password file ") + path + ": " + std::strerror(error) + "\n";
+    } else {
+        credentials.password = std::move(line);
+    }
+}
+
 } // namespace
 
 std::uint32_t windows_status(std::uint32_t status, std::string_view error_text, std::string_view printed)
@@ -551,12 +600,7 @@ ServerCredentials server_credentials(const std::function<const char*(const char*
         credentials.password = password;
     }
     if (const char* path = variable("PASSWD_FILE"); path != nullptr && *path != '\0') {
-        // The first line of the file; an unreadable file leaves the password as it was.
-        std::ifstream file(path, std::ios::binary);
-        std::string line;
-        if (file && std::getline(file, line)) {
-            credentials.password = line;
-        }
+        read_password_file(path, credentials);
     }
     const char* cache = variable("KRB5CCNAME");
     credentials.use_kerberos = cache != nullptr && *cache != '\0';
