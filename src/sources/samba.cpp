@@ -480,9 +480,12 @@ class SambaSource final : public AccountSource {
         return record;
     }
 
-    // Makes one call into the library and returns the status to report for it.
+    // Makes one call into the library and returns the status to report for it. What has been
+    // written so far goes out first: the call may wait on the network for long, and a reader sees
+    // the listing grow, and keeps it when the wait is interrupted.
     template <typename Call> std::uint32_t call_library(Call call)
     {
+        flush_output();
         std::uint32_t status = 0;
         std::string printed;
         std::string error_text;
