@@ -7,11 +7,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <csignal>
 #include <algorithm>
 #include <array>
-#include <cstdio>
 #include <cerrno>
+#include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -549,7 +549,8 @@ void read_password_file(const char* path, ServerCredentials& credentials)
         ::close(fd);
     }
     if (error != 0) {
-        credentials.problem = std::string("ERR: cannot read the password file ") + path + ": " + std::strerror(error) + "\n";
+        credentials.problem =
+            std::string("ERR: cannot read the password file ") + path + ": " + std::strerror(error) + "\n";
     } else {
         credentials.password = std::move(line);
     }
