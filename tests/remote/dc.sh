@@ -23,22 +23,19 @@ dc_prepare "$server" 300 && dc_start "$server" || exit 1
 # shellcheck source=cases.sh
 . "$here/cases.sh"
 
-# The Administrator's groups: the primary group first, then in an order of the server's that changes
-# from one provisioning to the next, read with rpcclient as relative ids. And leaver's id.
+# The Administrator's groups (primary first, then in an order that changes from one provisioning to
+# the next) as rpcclient reads their relative ids, named by data/dc-rids; and leaver's id.
 rpc() { env -i PATH=/usr/bin:/bin rpcclient -U "tester%$DC_PASSWORD" -c "$1" "$DC_HOST"; }
-admin_groups=$(rpc 'queryusergroups 500' |
-    awk 'BEGIN { name["0x200"] = "Domain Admins"; name["0x201"] = "Domain Users"; name["0x206"] = "Schema Admins"
-                 name["0x207"] = "Enterprise Admins"; name["0x208"] = "Group Policy Creator Owners" }
-         match($0, /rid:\[0x[0-9a-f]+\]/) { rid = substr($0, RSTART + 5, RLENGTH - 6)
-             printf "%s\"%s\"", (n++ ? ":" : ""), (rid in name ? name[rid] : "RID " rid) }')
+admin_groups=$(rpc 'queryusergroups 500' | awk 'NR == FNR { name[$1] = substr($0, length($1) + 2); next }
+    match($0, /rid:\[0x[0-9a-f]+\]/) { rid = substr($0, RSTART + 5, RLENGTH - 6)
+        printf "%s\"%s\"", (n++ ? ":" : ""), (rid in name ? name[rid] : "RID " rid) }' "$SAMBA_DATA/dc-rids" -)
 leaver_id=$(rpc 'lookupnames leaver' | sed -n 's/^leaver S-1-5-21-.*-\([0-9]*\) (User: 1)$/\1/p')
 substitutions=(-e "s|@ADMIN_GROUPS@|$admin_groups|g" -e "s|@LEAVER_ID@|$leaver_id|g")
 
 # A ticket for the Administrator in a file cache, once, after the cases that need no logon of theirs.
 before_kinit() {
     printf '%s\n' "$DC_PASSWORD" | env -i PATH=/usr/bin:/bin "KRB5_CONFIG=$SAMBA_DATA/dc-krb5.conf" \
-        "KRB5CCNAME=FILE:$work/ccache" kinit Administrator@EXAMPLE.TEST >"$work/kinit.out" 2>&1 ||
-        { echo "FAIL kinit:"; cat "$work/kinit.out"; }
+        "KRB5CCNAME=FILE:$work/ccache" kinit Administrator@EXAMPLE.TEST >"$work/kinit.out" 2>&1 || cat "$work/kinit.out"
 }
 
 run_cases "$here/data/dc.cases"

@@ -25,19 +25,17 @@ samba_prepare "$server" 1100 && samba_start "$server" || exit 1
 # The server's process for this client gets SIGNAL once 50 records are out; the tool must end by
 # itself, with the records before the break and one message.
 signal_server() { # SIGNAL
-    local tries master child
+    local tries child
     run &
     for ((tries = 0; tries < 1200 && $(wc -l <"$work/out") < 50; tries++)); do sleep 0.05; done
-    master=$(cut -d' ' -f2 <<<"$SAMBA_PIDS")
-    child=$(ps -o pid= --ppid "$master" -o comm= | awk '$2 == "smbd" { print $1 }')
-    kill "-$1" $child
+    child=$(ps -o pid=,comm= --ppid "$(cut -d' ' -f2 <<<"$SAMBA_PIDS")" | awk '$2 == "smbd" { print $1 }')
+    kill "-$1" "$child"
     started=$SECONDS
     wait $!
     status=$?
-    kill -CONT $child 2>/dev/null
+    kill -CONT "$child" 2>/dev/null
     # What is left once the records with groups are out: the message alone (their number varies).
-    grep -v '"$' "$work/out" >"$work/rest"
-    mv "$work/rest" "$work/out"
+    sed -i '/"$/d' "$work/out"
 }
 run_killed() { signal_server KILL; }
 run_stalled() {

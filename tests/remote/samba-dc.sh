@@ -1,4 +1,4 @@
-# shellcheck shell=bash
+# shellcheck shell=bash disable=SC2034 # DC_HOST is for the scripts that source this
 # A real Samba AD domain controller on 127.0.0.3 for the remote tests: the domain EXAMPLE (realm
 # EXAMPLE.TEST), its server dc1.example.test and a KDC; sourced after samba-server.sh. All of it under
 # one folder; a hosts file, an /etc/samba and a /run/samba of its own (bind-mounted) and
@@ -43,7 +43,7 @@ dc_start() { # DIR: samba, a child of the calling shell, answering on 445 (SMB) 
     SAMBA_PIDS=$!
     for ((tries = 0; tries < 400; tries++)); do
         (exec 3<>"/dev/tcp/$DC_ADDRESS/445" 3<>"/dev/tcp/$DC_ADDRESS/88") 2>/dev/null && return
-        samba_running "$SAMBA_PIDS" && sleep 0.05 || break
+        samba_running "$SAMBA_PIDS" || break; sleep 0.05
     done
     echo "samba did not start; see $dir/log" >&2 && return 1
 }

@@ -31,8 +31,6 @@ struct Script {
 Script g_script;
 int g_pages = 0;
 
-constexpr auto k_ok = static_cast<NET_API_STATUS>(0);
-
 // What the library prints for `call`, printed, and the status it returns.
 NET_API_STATUS answer(const std::string& call, std::uint32_t otherwise)
 {
@@ -70,17 +68,18 @@ NET_API_STATUS fake_groups(const char*, const char* user, uint32_t, uint8_t** bu
     return answer(user, 0);
 }
 
-libnetapi_ctx* g_context = reinterpret_cast<libnetapi_ctx*>(&g_script);
 const NetApi k_fake = {
-    [](libnetapi_ctx** context) -> NET_API_STATUS { return *context = g_context, k_ok; },
-    [](libnetapi_ctx*) -> NET_API_STATUS { return k_ok; },
-    [](libnetapi_ctx*, const char*) -> NET_API_STATUS { return k_ok; },
-    [](libnetapi_ctx*, const char*) -> NET_API_STATUS { return k_ok; },
-    [](libnetapi_ctx*) -> NET_API_STATUS { return k_ok; },
+    [](libnetapi_ctx** context) -> NET_API_STATUS {
+        return *context = reinterpret_cast<libnetapi_ctx*>(&g_script), NET_API_STATUS{};
+    },
+    [](libnetapi_ctx*) -> NET_API_STATUS { return {}; },
+    [](libnetapi_ctx*, const char*) -> NET_API_STATUS { return {}; },
+    [](libnetapi_ctx*, const char*) -> NET_API_STATUS { return {}; },
+    [](libnetapi_ctx*) -> NET_API_STATUS { return {}; },
     [](libnetapi_ctx*, NET_API_STATUS) { return strdup("Failed to connect to IPC$ share on srv"); },
     fake_enum,
     fake_groups,
-    [](void* buffer) -> NET_API_STATUS { return std::free(buffer), k_ok; },
+    [](void* buffer) -> NET_API_STATUS { return std::free(buffer), NET_API_STATUS{}; },
 };
 
 ::USER_INFO_3 account(const char* name, std::uint32_t flags = 0x201) // an enabled one by default
