@@ -17,7 +17,7 @@ run() { # leaves $work/out, $work/err and $status
 }
 
 run_case() { # NAME ENVIRONMENT ARGUMENTS EXPECTED WORDS
-    local word want_status=0 hooks=() runner=run ok=1 file
+    local word want_status=0 hooks=() runner=run ok=1 file started=$SECONDS
     eval "environment=($2) arguments=($3)"
     for word in ${5:-}; do
         if [[ $word =~ ^[0-9]+$ ]]; then want_status=$word; else hooks+=("$word"); fi
@@ -35,7 +35,7 @@ run_case() { # NAME ENVIRONMENT ARGUMENTS EXPECTED WORDS
     done
     [ "$status" = "$want_status" ] || { ok=0; echo "FAIL $1: exit status $status, expected $want_status"; }
     cases=$((cases + 1))
-    if [ "$ok" = 1 ]; then echo "ok   $1"; else failures=$((failures + 1)); fi
+    if [ "$ok" = 1 ]; then echo "ok   $1 ($((SECONDS - started)) s)"; else failures=$((failures + 1)); fi
 }
 
 run_cases() { # TABLE

@@ -30,7 +30,7 @@ signal_server() { # SIGNAL
     for ((tries = 0; tries < 1200 && $(wc -l <"$work/out") < 50; tries++)); do sleep 0.05; done
     child=$(ps -o pid=,comm= --ppid "$(cut -d' ' -f2 <<<"$SAMBA_PIDS")" | awk '$2 == "smbd" { print $1 }')
     kill "-$1" "$child"
-    started=$SECONDS
+    signalled=$SECONDS
     wait $!
     status=$?
     kill -CONT "$child" 2>/dev/null
@@ -41,7 +41,7 @@ run_killed() { signal_server KILL; }
 run_stalled() {
     signal_server STOP
     # One timeout of the library's (20 s), generously: it used to be 20 s for every account left.
-    [ $((SECONDS - started)) -lt 120 ] || status="ended after $((SECONDS - started)) s"
+    [ $((SECONDS - signalled)) -lt 120 ] || status="ended $((SECONDS - signalled)) s after the signal"
 }
 
 # A reader that stops early ends the tool as it ends any filter: by SIGPIPE, quietly.
