@@ -4,8 +4,7 @@
 # expected/NAME.out and .err (none: nothing). Environment and arguments are shell words ($work,
 # $SAMBA_DATA). A word is an exit status or a hook: before_HOOK, after_HOOK around the tool, run_HOOK
 # instead. In expected files @WORK@ is the scratch folder, @DATA@ data/, @NETAPI@ libnetapi; `substitutions` add.
-failures=0 cases=0
-substitutions=()
+failures=0 cases=0 substitutions=()
 # For a sanitizer build: full stacks for the leak checker, and libnetapi's own leaks left out.
 sanitizers=("ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}fast_unwind_on_malloc=0" "UBSAN_OPTIONS=${UBSAN_OPTIONS:-}"
     "LSAN_OPTIONS=${LSAN_OPTIONS:+$LSAN_OPTIONS:}suppressions=$here/lsan.supp:print_suppressions=0")

@@ -96,6 +96,7 @@ struct ListingCase {
     std::vector<std::string> args;
     Script script;
     std::string expected; // a name beginning with '@' stands for that fixture file's text
+    friend void PrintTo(const ListingCase& c, std::ostream* out) { *out << c.what; }
 };
 
 class SambaListing : public ::testing::TestWithParam<ListingCase> {};
