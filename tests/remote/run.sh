@@ -17,8 +17,7 @@ work=$(mktemp -d /tmp/tavrick-remote.XXXXXX)
 server=$work/server
 cleanup() { samba_stop; umount /etc/samba 2>/dev/null; rm -rf "$work"; }
 trap cleanup EXIT
-# More than one page: the server returns at most 1,024 accounts a page.
-samba_prepare "$server" 1100 && samba_start "$server" || exit 1
+samba_prepare "$server" 1100 && samba_start "$server" || exit 1 # two pages: at most 1,024 a page
 # shellcheck source=cases.sh
 . "$here/cases.sh"
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -42,7 +43,7 @@ NET_API_STATUS answer(const std::string& call, std::uint32_t otherwise)
 template <typename Record> std::uint8_t* copy(const Record* from, std::size_t count)
 {
     auto* buffer = static_cast<std::uint8_t*>(std::malloc(sizeof(Record) * count + 1));
-    std::memcpy(buffer, from, sizeof(Record) * count);
+    std::copy_n(reinterpret_cast<const std::uint8_t*>(from), sizeof(Record) * count, buffer); // from may be null
     return buffer;
 }
 
