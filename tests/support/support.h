@@ -1,4 +1,5 @@
-// Helpers shared by the tests: running the built tool, capturing the byte writer, the settings.
+// Helpers shared by the tests: an in-memory account source, running the driver and the parser in
+// this process, capturing the byte writer.
 #pragma once
 
 #include <functional>
@@ -7,39 +8,9 @@
 #include <vector>
 
 #include "cli/cli.h"
+#include "enumerate/enumerate.h"
 
 namespace tavrick::testing {
-
-struct RunResult {
-    std::string out;
-    std::string err;
-    int status = -1; // the exit status, or 128 plus the signal that ended the process
-};
-
-// nss_wrapper on the fixture account files, and TZ=UTC0.
-std::map<std::string, std::string> fixture_environment();
-
-// A started run of the tool: its process and the read ends of its standard output and error.
-struct Started {
-    int pid = -1;
-    int out_fd = -1;
-    int err_fd = -1;
-};
-
-// Starts the built tool with `args` after the program name `program`, in exactly `environment`,
-// its output and errors into pipes; `prepare` runs in the child just before the tool starts.
-Started start_tool(const std::vector<std::string>& args, const std::map<std::string, std::string>& environment,
-                   const std::function<void()>& prepare = {}, const std::string& program = TAVRICK_BINARY);
-
-// Everything left to read from `fd`, which is then closed.
-std::string read_all(int fd);
-
-// Waits for a started run: its exit status, or 128 plus the signal that ended it.
-int wait_for(int pid);
-
-// Runs the built tool to its end, reading both pipes at once.
-RunResult run_tool(const std::vector<std::string>& args, const std::map<std::string, std::string>& environment,
-                   const std::function<void()>& prepare = {}, const std::string& program = TAVRICK_BINARY);
 
 // The bytes of a file, empty when it cannot be read.
 std::string read_file(const std::string& path);
@@ -47,11 +18,68 @@ std::string read_file(const std::string& path);
 // The bytes `action` writes through the tool's byte writer.
 std::string capture_output(const std::function<void()>& action);
 
-// Puts the settings back to their defaults, for tests that change them.
-void reset_settings();
+// An account source held in memory, scripted page by page, that records what it was asked.
+struct ScriptedPage {
+    std::uint32_t status = k_status_success;
+    std::vector<USER_INFO_3> records;
+};
 
-// Parses `args` (without the program name) in this process from the default settings, and gives
-// back the settings it made; only for command lines that run.
+class MemorySource final : public AccountSource {
+  public:
+    std::vector<ScriptedPage> pages; // page n answers resume handle n and sets it to n + 1
+    std::map<std::u16string, std::vector<std::u16string>> groups;
+    std::uint32_t group_status = k_status_success;
+    int page_calls = 0;
+    std::vector<std::u16string> group_calls;
+
+    std::uint32_t enumerate_page(std::uint32_t, std::uint32_t& resume_handle, const USER_INFO_3*& records,
+                                 std::uint32_t& entries_read) override
+    {
+        ++page_calls;
+        const ScriptedPage& page = pages.at(resume_handle++);
+        records = page.records.data();
+        entries_read = static_cast<std::uint32_t>(page.records.size());
+        return page.status;
+    }
+    std::uint32_t user_groups(const char16_t* user_name, std::uint32_t, const char16_t* const*& names,
+                              std::uint32_t& entries_read) override
+    {
+        group_calls.emplace_back(user_name);
+        m_answer.clear();
+        for (const std::u16string& group : groups[user_name]) {
+            m_answer.push_back(group.c_str());
+        }
+        names = m_answer.data();
+        entries_read = static_cast<std::uint32_t>(m_answer.size());
+        return group_status;
+    }
+
+  private:
+    std::vector<const char16_t*> m_answer;
+};
+
+// Lends a source to the driver, which owns what it opens.
+class SourceRef final : public AccountSource {
+  public:
+    explicit SourceRef(AccountSource& target) : m_target(target) {}
+    std::uint32_t enumerate_page(std::uint32_t bytes, std::uint32_t& resume, const USER_INFO_3*& records,
+                                 std::uint32_t& count) override
+    {
+        return m_target.enumerate_page(bytes, resume, records, count);
+    }
+    std::uint32_t user_groups(const char16_t* name, std::uint32_t bytes, const char16_t* const*& names,
+                              std::uint32_t& count) override
+    {
+        return m_target.user_groups(name, bytes, names, count);
+    }
+
+  private:
+    AccountSource& m_target;
+};
+
+// Parses, or runs the driver in this process on `source` with, `args` (after the program name);
+// the settings start from (as the process does) and are put back to their defaults.
 Settings parse(std::vector<std::string> args);
+std::string run_driver(std::vector<std::string> args, AccountSource& source);
 
 } // namespace tavrick::testing
