@@ -19,7 +19,7 @@
 #include <fstream>
 #include <utility>
 
-#include "output/output.h"
+#include "text/text.h"
 #include "sources/sources.h"
 
 namespace tavrick {

@@ -17,7 +17,7 @@
 
 #include "cli/cli.h"
 #include "enumerate/enumerate.h"
-#include "output/output.h"
+#include "text/text.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <climits>
 #include <map>
 
-#include "output/output.h" // widen
+#include "text/text.h"
 #include "sources/local_seams.h"
 
 namespace tavrick::testing {

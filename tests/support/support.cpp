@@ -10,7 +10,7 @@
 
 #include <gtest/gtest.h>
 
-#include "output/output.h"
+#include "text/text.h"
 
 namespace tavrick::testing {
 namespace {

@@ -1,4 +1,5 @@
-// The one path from the tool to standard output: a buffer flushed in large writes.
+// The one path from the tool to standard output, a buffer flushed in large writes, and the other
+// small text helpers.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -8,7 +9,7 @@
 #include <cstring>
 #include <string>
 
-#include "output/output.h"
+#include "text/text.h"
 
 namespace tavrick {
 
@@ -57,14 +58,6 @@ void write_all(int fd, const char* data, std::size_t size)
     }
 }
 
-inline void put_byte(char byte)
-{
-    if (g_used == k_buffer_size) {
-        flush_output();
-    }
-    g_buffer[g_used++] = byte;
-}
-
 } // namespace
 
 std::u16string widen(std::string_view bytes)
@@ -89,79 +82,33 @@ void write_bytes(std::string_view bytes)
     g_used += bytes.size();
 }
 
-namespace {
-
-// True for a unit from 1 to 255: one compare, since 0 wraps round to the top.
-inline bool is_plain_byte(char16_t unit)
+void write_units(std::u16string_view units)
 {
-    return static_cast<char16_t>(unit - 1) < 0xFF;
-}
-
-// Writes the '?' for the unit at `unit`, which has no byte, and returns the unit after the character.
-const char16_t* write_unmapped(const char16_t* unit, const char16_t* end)
-{
-    // One '?' for each character: a surrogate pair counts as one.
-    const bool pair = is_high_surrogate(*unit) && unit + 1 != end && is_low_surrogate(unit[1]);
-    put_byte('?');
-    return unit + (pair ? 2 : 1);
-}
-
-// The general case: text that meets the end of the buffer, or a unit that has no byte.
-[[gnu::noinline]] void write_units_slowly(const char16_t* unit, const char16_t* const end)
-{
+    const char16_t* unit = units.data();
+    const char16_t* const end = unit + units.size();
     while (unit != end) {
+        if (g_used == k_buffer_size) {
+            flush_output();
+        }
+        // The units that have bytes, as many as fit.
         char* out = g_buffer + g_used;
         char* const limit = out + std::min(k_buffer_size - g_used, static_cast<std::size_t>(end - unit));
         while (out != limit && *unit <= 0xFF) {
             *out++ = static_cast<char>(*unit++);
         }
         g_used = static_cast<std::size_t>(out - g_buffer);
-        if (g_used == k_buffer_size) {
-            flush_output();
-        } else if (unit != end) {
-            unit = write_unmapped(unit, end);
+        if (out != limit) {
+            // A unit without a byte, so there is room: one '?' per character, a surrogate pair being one.
+            const bool pair = is_high_surrogate(*unit) && unit + 1 != end && is_low_surrogate(unit[1]);
+            g_buffer[g_used++] = '?';
+            unit += pair ? 2 : 1;
         }
     }
-}
-
-} // namespace
-
-void write_units(std::u16string_view units)
-{
-    // Quotes and delimiters make most calls: a few units that fit and have bytes.
-    const char16_t* unit = units.data();
-    const char16_t* const end = unit + units.size();
-    if (units.size() <= k_buffer_size - g_used) {
-        char* out = g_buffer + g_used;
-        while (unit != end && *unit <= 0xFF) {
-            *out++ = static_cast<char>(*unit++);
-        }
-        g_used = static_cast<std::size_t>(out - g_buffer);
-        if (unit == end) {
-            return;
-        }
-    }
-    write_units_slowly(unit, end);
 }
 
 void write_units(const char16_t* units)
 {
-    for (;;) {
-        char* out = g_buffer + g_used;
-        char* const limit = g_buffer + k_buffer_size;
-        while (out != limit && is_plain_byte(*units)) {
-            *out++ = static_cast<char>(*units++);
-        }
-        g_used = static_cast<std::size_t>(out - g_buffer);
-        if (out == limit) {
-            flush_output();
-        } else if (*units == u'\0') {
-            return;
-        } else {
-            // The terminator is no low surrogate, so looking one unit on stays inside the string.
-            units = write_unmapped(units, nullptr);
-        }
-    }
+    write_units(std::u16string_view(units));
 }
 
 [[gnu::noinline]] void flush_output()
