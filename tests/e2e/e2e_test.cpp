@@ -40,27 +40,6 @@ std::vector<std::string> lines_of(const std::string& text)
     return lines;
 }
 
-std::vector<char*> pointers(std::vector<std::string>& strings)
-{
-    std::vector<char*> result;
-    for (std::string& text : strings) {
-        result.push_back(text.data());
-    }
-    result.push_back(nullptr);
-    return result;
-}
-
-std::string read_fd(int fd)
-{
-    std::string bytes;
-    char buffer[65536];
-    for (ssize_t got = 0; (got = ::read(fd, buffer, sizeof buffer)) > 0;) {
-        bytes.append(buffer, static_cast<std::size_t>(got));
-    }
-    ::close(fd);
-    return bytes;
-}
-
 struct Tool {
     int pid = -1, out_fd = -1, err_fd = -1; // err_fd: a file, read at the end
     std::string out, err;
@@ -103,7 +82,6 @@ Tool finish(Tool run)
     int status = 0;
     ::waitpid(run.pid, &status, 0);
     run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    ::lseek(run.err_fd, 0, SEEK_SET);
     run.err = read_fd(run.err_fd);
     return run;
 }

@@ -32,16 +32,20 @@ class CornerSource final : public tavrick::AccountSource {
                                  std::uint32_t& entries_read) override
     {
         static const unsigned char hours[tavrick::k_logon_hours_bytes] = {0xFF, 0x00, 0x81};
-        static const char16_t* names[] = {u"alice", u"J\u00f6rg\uFFFF", u"-d\xD800sh\U0001F600", u"\xDC00\u0100"};
-        for (std::size_t i = m_records.size(); i < 4; ++i) {
-            m_records.push_back({.name = names[i],
-                                 .flags = i % 2 == 0 ? 0x201U : 0x203U,
-                                 .full_name = i == 2 ? nullptr : names[3 - i],
-                                 .parms = i == 0 ? names[2] : nullptr,
-                                 .last_logon = static_cast<std::uint32_t>(i) * 0x7FFFFFFFU,
-                                 .logon_hours = i == 1 ? nullptr : hours});
-        }
-        records = m_records.data() + 2 * resume_handle;
+        static const tavrick::USER_INFO_3 all[] = {
+            {.name = u"alice",
+             .flags = 0x201,
+             .full_name = u"\xDC00\u0100",
+             .parms = u"-d\xD800",
+             .logon_hours = hours},
+            {.name = u"J\u00f6rg\uFFFF",
+             .flags = 0x203,
+             .full_name = u"-d\xD800sh\U0001F600",
+             .last_logon = 0x7FFFFFFF},
+            {.name = u"-d\xD800sh\U0001F600", .flags = 0x201, .last_logon = 0xFFFFFFFE, .logon_hours = hours},
+            {.name = u"\xDC00\u0100", .flags = 0x203, .full_name = u"alice", .acct_expires = 0x80000000},
+        };
+        records = all + 2 * resume_handle;
         entries_read = 2;
         return ++resume_handle == 2 ? tavrick::k_status_success : tavrick::k_status_more_data;
     }
@@ -53,9 +57,6 @@ class CornerSource final : public tavrick::AccountSource {
         entries_read = 2;
         return tavrick::k_status_success;
     }
-
-  private:
-    std::vector<tavrick::USER_INFO_3> m_records;
 };
 
 } // namespace

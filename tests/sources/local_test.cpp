@@ -7,8 +7,8 @@
 #include <climits>
 #include <map>
 
-#include "text/text.h"
 #include "sources/local_seams.h"
+#include "text/text.h"
 
 namespace tavrick::testing {
 namespace {

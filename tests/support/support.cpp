@@ -13,9 +13,7 @@
 #include "text/text.h"
 
 namespace tavrick::testing {
-namespace {
 
-// The argument or environment vector of `strings`.
 std::vector<char*> pointers(std::vector<std::string>& strings)
 {
     std::vector<char*> result;
@@ -37,8 +35,6 @@ std::string read_fd(int fd)
     ::close(fd);
     return bytes;
 }
-
-} // namespace
 
 std::string read_file(const std::string& path)
 {
@@ -66,13 +62,13 @@ Settings parse(std::vector<std::string> args)
     return std::exchange(g_settings, Settings{});
 }
 
-std::string run_driver(std::vector<std::string> args, AccountSource& source)
+std::string run_driver(std::vector<std::string> args, MemorySource& source)
 {
     args.insert(args.begin(), "tavrick");
     std::vector<char*> argv = pointers(args);
     const std::string out = capture_output([&] {
         enumerate_accounts(static_cast<int>(args.size()), argv.data(),
-                           [&](std::u16string_view) { return std::make_unique<SourceRef>(source); });
+                           [&](std::u16string_view) { return std::make_unique<MemorySource>(source); });
     });
     g_settings = Settings{};
     return out;

@@ -18,12 +18,12 @@ std::string read_file(const std::string& path);
 // The bytes `action` writes through the tool's byte writer.
 std::string capture_output(const std::function<void()>& action);
 
-// An account source held in memory, scripted page by page, that records what it was asked.
+// An account source held in memory, scripted page by page, that records what it was asked. The
+// driver owns the source it opens, so it gets a copy, which records into the original.
 struct ScriptedPage {
     std::uint32_t status = k_status_success;
     std::vector<USER_INFO_3> records;
 };
-
 class MemorySource final : public AccountSource {
   public:
     std::vector<ScriptedPage> pages; // page n answers resume handle n and sets it to n + 1
@@ -31,11 +31,12 @@ class MemorySource final : public AccountSource {
     std::uint32_t group_status = k_status_success;
     int page_calls = 0;
     std::vector<std::u16string> group_calls;
+    MemorySource* record_into = this;
 
     std::uint32_t enumerate_page(std::uint32_t, std::uint32_t& resume_handle, const USER_INFO_3*& records,
                                  std::uint32_t& entries_read) override
     {
-        ++page_calls;
+        ++record_into->page_calls;
         const ScriptedPage& page = pages.at(resume_handle++);
         records = page.records.data();
         entries_read = static_cast<std::uint32_t>(page.records.size());
@@ -44,7 +45,7 @@ class MemorySource final : public AccountSource {
     std::uint32_t user_groups(const char16_t* user_name, std::uint32_t, const char16_t* const*& names,
                               std::uint32_t& entries_read) override
     {
-        group_calls.emplace_back(user_name);
+        record_into->group_calls.emplace_back(user_name);
         m_answer.clear();
         for (const std::u16string& group : groups[user_name]) {
             m_answer.push_back(group.c_str());
@@ -58,28 +59,14 @@ class MemorySource final : public AccountSource {
     std::vector<const char16_t*> m_answer;
 };
 
-// Lends a source to the driver, which owns what it opens.
-class SourceRef final : public AccountSource {
-  public:
-    explicit SourceRef(AccountSource& target) : m_target(target) {}
-    std::uint32_t enumerate_page(std::uint32_t bytes, std::uint32_t& resume, const USER_INFO_3*& records,
-                                 std::uint32_t& count) override
-    {
-        return m_target.enumerate_page(bytes, resume, records, count);
-    }
-    std::uint32_t user_groups(const char16_t* name, std::uint32_t bytes, const char16_t* const*& names,
-                              std::uint32_t& count) override
-    {
-        return m_target.user_groups(name, bytes, names, count);
-    }
-
-  private:
-    AccountSource& m_target;
-};
+// The argument or environment vector of `strings`.
+std::vector<char*> pointers(std::vector<std::string>& strings);
+// Everything from `fd`, from its start when it is a file; `fd` is then closed.
+std::string read_fd(int fd);
 
 // Parses, or runs the driver in this process on `source` with, `args` (after the program name);
 // the settings start from (as the process does) and are put back to their defaults.
 Settings parse(std::vector<std::string> args);
-std::string run_driver(std::vector<std::string> args, AccountSource& source);
+std::string run_driver(std::vector<std::string> args, MemorySource& source);
 
 } // namespace tavrick::testing
