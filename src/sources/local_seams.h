@@ -49,11 +49,14 @@ class AccountNumbers {
     std::uint32_t number_of(std::string_view name);
     // The number of `name`, or k_no_number.
     [[nodiscard]] std::uint32_t find(std::string_view name) const;
-    [[nodiscard]] std::size_t size() const { return m_names.size(); }
+    [[nodiscard]] std::size_t size() const { return m_numbers.size(); }
 
   private:
-    std::deque<std::string> m_names; // stable storage for the keys
-    absl::flat_hash_map<std::string_view, std::uint32_t> m_numbers;
+    // The names are kept in the table's own slots (most fit a string's inner buffer), so that a
+    // lookup compares without reaching into other memory: at 100,000 accounts on the C library
+    // path, string views into names kept apart cost the tool 0.17 s of user time, this 0.14 s.
+    // The bit-packed table this replaced took 0.10 s (bench/README.md).
+    absl::flat_hash_map<std::string, std::uint32_t> m_numbers;
 };
 
 // Group names by group id, each kept once for the whole run and known by a slot number. The first

@@ -12,18 +12,18 @@ namespace tavrick {
 
 std::uint32_t AccountNumbers::number_of(std::string_view name)
 {
-    const auto known = m_numbers.find(name);
+    const auto known = m_numbers.find(absl::string_view(name.data(), name.size()));
     if (known != m_numbers.end()) {
         return known->second;
     }
-    const auto number = static_cast<std::uint32_t>(m_names.size());
-    m_numbers.emplace(m_names.emplace_back(name), number);
+    const auto number = static_cast<std::uint32_t>(m_numbers.size());
+    m_numbers.emplace(name, number);
     return number;
 }
 
 std::uint32_t AccountNumbers::find(std::string_view name) const
 {
-    const auto known = m_numbers.find(name);
+    const auto known = m_numbers.find(absl::string_view(name.data(), name.size()));
     return known != m_numbers.end() ? known->second : k_no_number;
 }
 

@@ -19,8 +19,8 @@
 #include <fstream>
 #include <utility>
 
-#include "text/text.h"
 #include "sources/sources.h"
+#include "text/text.h"
 
 namespace tavrick {
 
