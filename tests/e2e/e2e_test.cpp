@@ -9,7 +9,6 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <map>
 
 #include "support/support.h"
 
@@ -41,15 +40,14 @@ std::vector<std::string> lines_of(const std::string& text)
 }
 
 struct Tool {
-    int pid = -1, out_fd = -1, err_fd = -1; // err_fd: a file, read at the end
+    int pid = -1, out_fd = -1, err_fd = -1, status = -1; // status: 128 plus the signal that ended it
     std::string out, err;
-    int status = -1; // the exit status, or 128 plus the signal that ended the process
 };
 
-// Starts the tool with `args` after the program name `program`, in exactly `environment`;
-// `prepare` runs in the child just before the tool.
-Tool start(std::vector<std::string> args, const Environment& environment, const std::function<void()>& prepare = {},
-           const std::string& program = TAVRICK_BINARY)
+// Starts the tool as `program` with `args` in exactly `environment`, after `prepare` in the child.
+Tool start(
+    std::vector<std::string> args, const Environment& environment, const std::function<void()>& prepare = [] {},
+    const std::string& program = TAVRICK_BINARY)
 {
     int out_pipe[2] = {-1, -1};
     const int err_fd = ::memfd_create("stderr", MFD_CLOEXEC);
@@ -65,14 +63,12 @@ Tool start(std::vector<std::string> args, const Environment& environment, const 
     if (child == 0) {
         ::dup2(out_pipe[1], STDOUT_FILENO);
         ::dup2(err_fd, STDERR_FILENO);
-        if (prepare) {
-            prepare();
-        }
+        prepare();
         ::execve(TAVRICK_BINARY, argv.data(), envp.data());
         ::_exit(127);
     }
     ::close(out_pipe[1]);
-    return {child, out_pipe[0], err_fd, {}, {}, -1};
+    return {child, out_pipe[0], err_fd, -1, {}, {}};
 }
 
 // Reads the output that is left (none when out_fd is -1), waits for the end, reads the errors.
@@ -155,7 +151,7 @@ INSTANTIATE_TEST_SUITE_P(Table, Case, ::testing::ValuesIn(case_folders()),
                              return name;
                          });
 
-TEST(Faults, AnOutputThatCannotBeWrittenIsReportedWithStatusOne)
+TEST(Faults, AnOutputThatCannotBeWrittenIsReportedWithStatusOneAndALongProgramNameShown)
 {
     const std::string full = "ERR: cannot write output: No space left on device\n";
     const std::string closed = "ERR: cannot write output: Bad file descriptor\n";
@@ -173,19 +169,23 @@ TEST(Faults, AnOutputThatCannotBeWrittenIsReportedWithStatusOne)
         EXPECT_EQ(run.out + run.err, err) << ::testing::PrintToString(args);
         EXPECT_EQ(run.status, status) << ::testing::PrintToString(args);
     }
+    const std::string program(100000, 'p'); // shown whole
+    const std::string usage = read_file(std::string(TAVRICK_CASES) + "/common/help/stderr");
+    EXPECT_EQ(finish(start(
+                         {"-h"}, few, [] {}, program))
+                  .err,
+              usage.substr(0, 9) + program + usage.substr(18));
 }
 
-// A reader that goes after the first line, as head -1 does: SIGPIPE ends the tool whether it
-// started with the signal's default action or ignoring it; with the signal blocked the write
-// fails and the tool ends with status 1, quietly.
+// A reader that goes after the first line, as head -1 does: SIGPIPE ends the tool quietly, or with
+// the signal blocked the failed write does (status 1).
 TEST(Faults, AReaderThatClosesItsPipeEndsTheToolQuietly)
 {
     for (const auto& [action, how, status] : {std::tuple{SIG_DFL, SIG_UNBLOCK, 128 + SIGPIPE},
                                               {SIG_IGN, SIG_UNBLOCK, 128 + SIGPIPE},
                                               {SIG_DFL, SIG_BLOCK, 1}}) {
         Tool run = start({}, accounts_in(k_fixtures + "/paging-3000"), [&] {
-            sigset_t pipe_only;
-            sigemptyset(&pipe_only);
+            sigset_t pipe_only{}; // empty
             sigaddset(&pipe_only, SIGPIPE);
             ::signal(SIGPIPE, action);
             ::sigprocmask(how, &pipe_only, nullptr);
@@ -196,19 +196,10 @@ TEST(Faults, AReaderThatClosesItsPipeEndsTheToolQuietly)
         }
         ::close(std::exchange(run.out_fd, -1));
         run = finish(run);
-        EXPECT_EQ(first_line, "\"user000000\",\"Bob Builder\",\"users\":\"grp00043\":\"grp00066\":\"grp00221\"\n");
-        EXPECT_EQ(run.out + run.err, "");
+        EXPECT_EQ(first_line + run.out + run.err,
+                  "\"user000000\",\"Bob Builder\",\"users\":\"grp00043\":\"grp00066\":\"grp00221\"\n");
         EXPECT_EQ(run.status, status) << how;
     }
-}
-
-TEST(Faults, AVeryLongProgramNameIsShownWhole)
-{
-    const std::string program(100000, 'p');
-    const Tool help = finish(start({"-h"}, accounts_in(k_fixtures), {}, program));
-    const std::string usage = read_file(std::string(TAVRICK_CASES) + "/common/help/stderr");
-    EXPECT_EQ(help.err, usage.substr(0, 9) + program + usage.substr(9 + 9));
-    EXPECT_EQ(help.status, 0);
 }
 
 } // namespace

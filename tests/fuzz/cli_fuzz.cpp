@@ -1,7 +1,6 @@
-// Fuzzes the tool from its command line (input: a mode byte, bit 0 for POSIXLY_CORRECT, then the
-// argument vector separated by zero bytes) through an enumeration of accounts that hold the
-// writer's corner cases. Linked with -Wl,--wrap=exit: the tool's exits on help, version and errors
-// jump back to the harness (not throw: exit is noexcept); they run no destructors, so the tool's
+// Fuzzes the tool from its command line (a mode byte, bit 0 for POSIXLY_CORRECT, then arguments
+// separated by zero bytes) over accounts holding the writer's corner cases. With -Wl,--wrap=exit the
+// tool's exits jump back here (exit is noexcept: no throw) and run no destructors, so the tool's
 // allocations are left out of leak checks.
 #include <fcntl.h>
 #include <sanitizer/lsan_interface.h>
@@ -9,11 +8,7 @@
 #include <unistd.h>
 
 #include <csetjmp>
-#include <cstdint>
 #include <cstdlib>
-#include <memory>
-#include <string>
-#include <vector>
 
 #include "cli/cli.h"
 #include "enumerate/enumerate.h"
@@ -33,15 +28,8 @@ class CornerSource final : public tavrick::AccountSource {
     {
         static const unsigned char hours[tavrick::k_logon_hours_bytes] = {0xFF, 0x00, 0x81};
         static const tavrick::USER_INFO_3 all[] = {
-            {.name = u"alice",
-             .flags = 0x201,
-             .full_name = u"\xDC00\u0100",
-             .parms = u"-d\xD800",
-             .logon_hours = hours},
-            {.name = u"J\u00f6rg\uFFFF",
-             .flags = 0x203,
-             .full_name = u"-d\xD800sh\U0001F600",
-             .last_logon = 0x7FFFFFFF},
+            {.name = u"alice", .flags = 0x201, .parms = u"-d\xD800", .logon_hours = hours},
+            {.name = u"J\u00f6rg\uFFFF", .flags = 0x203, .full_name = u"\xDC00\u0100", .last_logon = 0x7FFFFFFF},
             {.name = u"-d\xD800sh\U0001F600", .flags = 0x201, .last_logon = 0xFFFFFFFE, .logon_hours = hours},
             {.name = u"\xDC00\u0100", .flags = 0x203, .full_name = u"alice", .acct_expires = 0x80000000},
         };
@@ -81,14 +69,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    if (size == 0) {
-        return -1;
-    }
-    if ((data[0] & 1U) != 0) {
-        ::setenv("POSIXLY_CORRECT", "1", 1);
-    } else {
-        ::unsetenv("POSIXLY_CORRECT");
-    }
+    (data[0] & 1U) != 0 ? (void)::setenv("POSIXLY_CORRECT", "1", 1) : (void)::unsetenv("POSIXLY_CORRECT");
     std::vector<std::string> arguments(1);
     for (std::size_t i = 1; i < size; ++i) {
         data[i] == 0 ? (void)arguments.emplace_back() : arguments.back().push_back(static_cast<char>(data[i]));

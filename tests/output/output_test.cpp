@@ -1,5 +1,4 @@
-// The byte writer with what only an in-memory source can feed it: code units above 255 at the
-// buffer's edge. Layouts, labels and times are in tests/cases.
+// The byte writer with code units above 255 at the buffer's edge; layouts are in tests/cases.
 #include <gtest/gtest.h>
 
 #include "support/support.h"

@@ -5,8 +5,6 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 
 #include <gtest/gtest.h>
 
@@ -38,9 +36,7 @@ std::string read_fd(int fd)
 
 std::string read_file(const std::string& path)
 {
-    std::ostringstream bytes;
-    bytes << std::ifstream(path, std::ios::binary).rdbuf();
-    return bytes.str();
+    return read_fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
 }
 
 std::string capture_output(const std::function<void()>& action)
@@ -76,8 +72,7 @@ std::string run_driver(std::vector<std::string> args, MemorySource& source)
 
 } // namespace tavrick::testing
 
-// The tests that read accounts in this process do so through nss_wrapper with the fixture files:
-// the binary starts itself again under the wrapper unless it runs under it.
+// The binary starts itself again under nss_wrapper on the fixture files unless it runs under it.
 int main(int argc, char** argv)
 {
     const std::string fixtures = TAVRICK_FIXTURES;

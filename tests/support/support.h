@@ -1,5 +1,4 @@
-// Helpers shared by the tests: an in-memory account source, running the driver and the parser in
-// this process, capturing the byte writer.
+// Helpers shared by the tests.
 #pragma once
 
 #include <functional>
@@ -18,8 +17,8 @@ std::string read_file(const std::string& path);
 // The bytes `action` writes through the tool's byte writer.
 std::string capture_output(const std::function<void()>& action);
 
-// An account source held in memory, scripted page by page, that records what it was asked. The
-// driver owns the source it opens, so it gets a copy, which records into the original.
+// An account source held in memory, scripted page by page, that records what it was asked (a copy
+// into the original: the driver owns the source it opens).
 struct ScriptedPage {
     std::uint32_t status = k_status_success;
     std::vector<USER_INFO_3> records;
@@ -28,7 +27,6 @@ class MemorySource final : public AccountSource {
   public:
     std::vector<ScriptedPage> pages; // page n answers resume handle n and sets it to n + 1
     std::map<std::u16string, std::vector<std::u16string>> groups;
-    std::uint32_t group_status = k_status_success;
     int page_calls = 0;
     std::vector<std::u16string> group_calls;
     MemorySource* record_into = this;
@@ -52,16 +50,15 @@ class MemorySource final : public AccountSource {
         }
         names = m_answer.data();
         entries_read = static_cast<std::uint32_t>(m_answer.size());
-        return group_status;
+        return k_status_success;
     }
 
   private:
     std::vector<const char16_t*> m_answer;
 };
 
-// The argument or environment vector of `strings`.
+// An argument vector; everything from `fd` (from its start when a file), which is then closed.
 std::vector<char*> pointers(std::vector<std::string>& strings);
-// Everything from `fd`, from its start when it is a file; `fd` is then closed.
 std::string read_fd(int fd);
 
 // Parses, or runs the driver in this process on `source` with, `args` (after the program name);
