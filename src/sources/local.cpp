@@ -147,7 +147,7 @@ class LocalSource final : public AccountSource {
     void add_record(const passwd& entry)
     {
         // Every account gets a number, so that its groups are found without hashing the name again.
-        const std::uint32_t number = m_numbers.number_of(entry.pw_name);
+        const std::uint32_t number = m_numbers.number_of(entry.pw_name, &m_passwd_cursor);
         const ShadowState* shadow = number < m_shadow.size() && m_shadow[number] ? &*m_shadow[number] : nullptr;
         m_records.push_back(account_record(entry, shadow, m_lastlog.last_login(entry.pw_uid), m_text));
         m_numbers_of_page.push_back(number);
@@ -243,6 +243,7 @@ class LocalSource final : public AccountSource {
     LastlogReader m_lastlog;
     std::time_t m_now;
     AccountNumbers m_numbers;
+    std::size_t m_passwd_cursor = 0; // where the name of the next passwd entry likely stands
 
     // The page being handed out.
     bool m_enumerating = false;

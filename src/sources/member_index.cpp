@@ -2,6 +2,8 @@
 // The group side of the local source: account and group numbering, and the membership index built
 // from one pass over the group database.
 #include <algorithm>
+#include <cstring>
+#include <functional>
 #include <optional>
 #include <sstream>
 #include <utility>
@@ -10,21 +12,93 @@
 
 namespace tavrick {
 
-std::uint32_t AccountNumbers::number_of(std::string_view name)
+namespace {
+
+// A slot keeps where its entry starts in the pool in its low 40 bits (pools below 1 TiB).
+constexpr std::uint64_t k_start_mask = (std::uint64_t{1} << 40) - 1;
+constexpr std::size_t k_first_entry = 1; // no entry starts at 0, so a zero slot is empty
+
+} // namespace
+
+std::uint32_t AccountNumbers::entry_number(std::size_t start) const
 {
-    const auto known = m_numbers.find(absl::string_view(name.data(), name.size()));
-    if (known != m_numbers.end()) {
-        return known->second;
+    std::uint32_t number = 0;
+    std::memcpy(&number, m_pool.data() + start, sizeof number);
+    return number;
+}
+
+std::string_view AccountNumbers::entry_name(std::size_t start) const
+{
+    std::uint32_t length = 0;
+    std::memcpy(&length, m_pool.data() + start + 4, sizeof length);
+    return {m_pool.data() + start + 8, length};
+}
+
+// The slot that holds `name`, or the empty slot where it would go: open addressing, linear probes.
+std::size_t AccountNumbers::probe(std::string_view name, std::size_t hash) const
+{
+    const std::size_t mask = m_slots.size() - 1;
+    for (std::size_t slot = hash & mask;; slot = (slot + 1) & mask) {
+        const std::uint64_t entry = m_slots[slot];
+        if (entry == 0 ||
+            ((entry & ~k_start_mask) == (hash & ~k_start_mask) && entry_name(entry & k_start_mask) == name)) {
+            return slot;
+        }
     }
-    const auto number = static_cast<std::uint32_t>(m_numbers.size());
-    m_numbers.emplace(name, number);
+}
+
+void AccountNumbers::grow()
+{
+    if (m_pool.empty()) {
+        m_pool.resize(k_first_entry);
+    }
+    m_slots.assign(std::max<std::size_t>(1024, 2 * m_slots.size()), 0);
+    const std::size_t mask = m_slots.size() - 1;
+    for (std::size_t start = k_first_entry; start < m_pool.size(); start = entry_end(start)) {
+        const std::size_t hash = std::hash<std::string_view>{}(entry_name(start));
+        std::size_t slot = hash & mask;
+        while (m_slots[slot] != 0) {
+            slot = (slot + 1) & mask;
+        }
+        m_slots[slot] = (hash & ~k_start_mask) | start;
+    }
+}
+
+std::uint32_t AccountNumbers::number_of(std::string_view name, std::size_t* cursor)
+{
+    if (cursor != nullptr && *cursor >= k_first_entry && *cursor < m_pool.size() && entry_name(*cursor) == name) {
+        const std::size_t start = *cursor;
+        *cursor = entry_end(start);
+        return entry_number(start);
+    }
+    if (5 * (std::size_t{m_count} + 1) > 4 * m_slots.size()) { // at most four fifths full
+        grow();
+    }
+    const std::size_t hash = std::hash<std::string_view>{}(name);
+    const std::size_t slot = probe(name, hash);
+    if (m_slots[slot] != 0) {
+        const std::size_t start = m_slots[slot] & k_start_mask;
+        if (cursor != nullptr) {
+            *cursor = entry_end(start);
+        }
+        return entry_number(start);
+    }
+    const std::uint32_t number = m_count++;
+    const auto length = static_cast<std::uint32_t>(name.size());
+    m_slots[slot] = (hash & ~k_start_mask) | m_pool.size();
+    m_pool.append(reinterpret_cast<const char*>(&number), sizeof number);
+    m_pool.append(reinterpret_cast<const char*>(&length), sizeof length);
+    m_pool.append(name);
     return number;
 }
 
 std::uint32_t AccountNumbers::find(std::string_view name) const
 {
-    const auto known = m_numbers.find(absl::string_view(name.data(), name.size()));
-    return known != m_numbers.end() ? known->second : k_no_number;
+    if (m_slots.empty()) {
+        return k_no_number;
+    }
+    const std::uint64_t entry = m_slots[probe(name, std::hash<std::string_view>{}(name))];
+    return entry == 0 ? k_no_number : entry_number(entry & k_start_mask);
 }
 
 std::uint32_t GroupTable::slot_of(gid_t gid, std::string_view name)
