@@ -1,13 +1,19 @@
 #!/usr/bin/python3
-"""Times Tavrick against the floor of the same account data read through NSS, under nss_wrapper.
+"""Times Tavrick against the floor of the same account data read through NSS.
 
 For each size N it generates N accounts, N/10 groups and three memberships per account (see
-generate.py), then runs, side by side in every round: the tool with its default record, the tool with
--a, the floor (`getent passwd` plus `getent group` on the same files), and the NSS passes (one pass
-each over passwd, group and shadow and nothing else: what any listing of groups and account state
-must read). It prints medians with minimum and maximum of wall and CPU time, the tool's ratio to the
-floor, the tool's peak resident memory, the growth from the smallest to the largest N, and PASS or
-FAIL against each target. Exits 1 when a target fails.
+generate.py), then runs, side by side in every round, on two paths:
+- under nss_wrapper: the tool with its default record, the tool with -a, the floor (`getent passwd`
+  plus `getent group` on the same files), and the NSS passes (one pass each over passwd, group and
+  shadow and nothing else: what any listing of groups and account state must read);
+- on the real C library path (as root; skipped otherwise): each command in a private mount namespace
+  where the generated files are bind-mounted over /etc/passwd, /etc/group and /etc/shadow (the
+  machine's own files are never touched), the floor being `getent passwd` + `getent group` +
+  `getent shadow`.
+With --before, an older tool binary runs in the same rounds on both paths. It prints medians with
+minimum and maximum of wall and CPU time, the ratio to the floor, the peak resident memory, the
+growth from the smallest to the largest N, and PASS or FAIL against each target. Exits 1 when a
+target fails.
 """
 import argparse
 import os
@@ -27,10 +33,17 @@ NSS_WRAPPER_CANDIDATES = [
     "/usr/lib/libnss_wrapper.so",
 ]
 
-# Targets at the largest size.
+# Targets at the largest size, under nss_wrapper and on the real C library path.
 MAX_RATIO = {"default": 1.5, "-a": 2.0}
 MAX_GROWTH = 12.0  # time at the largest N over time at the smallest, for a tenfold N
 MAX_PEAK_MIB = 64.0
+REAL_MAX_RATIO = {"default": 1.3, "-a": 1.75}
+REAL_MAX_GROWTH = 11.0
+REAL_MAX_PEAK_MIB = 32.0
+# Runs a command in a private mount namespace with the account files of the folder given first
+# bind-mounted over /etc's.
+REAL_PATH = ["unshare", "--mount", "--propagation", "private", "sh", "-c",
+             'for f in passwd group shadow; do mount --bind "$0/$f" "/etc/$f" || exit 99; done; exec "$@"']
 
 MODES = [("default", []), ("-a", ["-a"])]
 
@@ -65,9 +78,9 @@ class Sample:
         return Sample(self.wall + other.wall, self.cpu + other.cpu, max(self.peak, other.peak))
 
 
-def run_once(measure, argv, env):
-    """Runs argv with standard output to /dev/null through the measure helper."""
-    done = subprocess.run([measure] + argv, env=env, capture_output=True)
+def run_once(measure, argv, env, prefix=()):
+    """Runs argv with standard output to /dev/null through the measure helper, after `prefix`."""
+    done = subprocess.run(list(prefix) + [measure] + argv, env=env, capture_output=True)
     if done.returncode != 0:
         sys.exit(f"measure failed: {done.stderr.decode(errors='replace')}")
     wall, peak, status, cpu = done.stdout.split()
@@ -86,35 +99,54 @@ def check_wrapper_active(folder, env):
             sys.exit(f"nss_wrapper is not active: getent {database} {name} did not find the generated account")
 
 
-def count_records(tool, args, env):
-    with subprocess.Popen([tool] + args, env=env, stdout=subprocess.PIPE) as child:
+def count_records(tool, args, env, prefix=()):
+    with subprocess.Popen(list(prefix) + [tool] + args, env=env, stdout=subprocess.PIPE) as child:
         lines = sum(block.count(b"\n") for block in iter(lambda: child.stdout.read(1 << 16), b""))
     if child.returncode != 0:
         sys.exit(f"{tool} {' '.join(args)} failed with status {child.returncode}")
     return lines
 
 
-def measure(helpers, tool, count, rounds, nss_wrapper, keep):
+def measure(helpers, tools, count, rounds, nss_wrapper, keep, real):
     folder = tempfile.mkdtemp(prefix=f"tavrick-bench-{count}-")
     try:
         subprocess.run([sys.executable, os.path.join(HERE, "generate.py"), str(count), folder], check=True)
         env = environment(folder, nss_wrapper)
+        real_env = {"PATH": "/usr/bin:/bin:/usr/sbin:/sbin", "TZ": "UTC0"}
+        real_prefix = REAL_PATH + [folder]
         check_wrapper_active(folder, env)
-        records = {name: count_records(tool, args, env) for name, args in MODES}
-        commands = {name: [tool] + args for name, args in MODES}
-        commands["passwd"] = ["getent", "passwd"]
-        commands["group"] = ["getent", "group"]
-        commands["nss"] = [helpers["nss_passes"]]
-        for argv in commands.values():  # warm the page cache
-            run_once(helpers["measure"], argv, env)
+        records = {name: count_records(tools[""], args, env) for name, args in MODES}
+        # name: (argv, environment, prefix)
+        commands = {}
+        for label, tool in tools.items():
+            for name, args in MODES:
+                commands[label + name] = ([tool] + args, env, ())
+                if real:
+                    commands["real " + label + name] = ([tool] + args, real_env, real_prefix)
+        commands["passwd"] = (["getent", "passwd"], env, ())
+        commands["group"] = (["getent", "group"], env, ())
+        commands["nss"] = ([helpers["nss_passes"]], env, ())
+        if real:
+            for database in ("passwd", "group", "shadow"):
+                commands["real " + database] = (["getent", database], real_env, real_prefix)
+            commands["real nss"] = ([helpers["nss_passes"]], real_env, real_prefix)
+            for name, args in MODES:
+                if count_records(tools[""], args, real_env, real_prefix) != records[name]:
+                    sys.exit("the real C library path lists other accounts than nss_wrapper")
+        for argv, command_env, prefix in commands.values():  # warm the page cache
+            run_once(helpers["measure"], argv, command_env, prefix)
         samples = {name: [] for name in commands}
         order = list(commands)
         for round_index in range(rounds):
             # Rotate the order so that no command always runs right after the same one.
             shift = round_index % len(order)
             for name in order[shift:] + order[:shift]:
-                samples[name].append(run_once(helpers["measure"], commands[name], env))
+                argv, command_env, prefix = commands[name]
+                samples[name].append(run_once(helpers["measure"], argv, command_env, prefix))
         samples["floor"] = [p + g for p, g in zip(samples["passwd"], samples["group"])]
+        if real:
+            samples["real floor"] = [p + g + s for p, g, s in
+                                     zip(samples["real passwd"], samples["real group"], samples["real shadow"])]
         return {"count": count, "records": records, "samples": samples}
     finally:
         if keep:
@@ -129,59 +161,76 @@ def spread(values, scale=1000.0, width=7, digits=1):
 
 
 def ratios(result, name, field):
-    floor = result["samples"]["floor"]
+    floor = result["samples"]["real floor" if name.startswith("real ") else "floor"]
     return [getattr(s, field) / getattr(f, field) for s, f in zip(result["samples"][name], floor)]
 
 
-ROWS = [("default", "tool"), ("-a", "tool -a"), ("nss", "NSS passes"), ("floor", "floor")]
+def rows_of(samples, real):
+    prefix = "real " if real else ""
+    rows = [(prefix + "default", "tool"), (prefix + "-a", "tool -a")]
+    if prefix + "before default" in samples:
+        rows += [(prefix + "before default", "before"), (prefix + "before -a", "before -a")]
+    return rows + [(prefix + "nss", "NSS passes"), (prefix + "floor", "floor")]
 
 
 def print_results(results, rounds):
     print()
-    print(f"Milliseconds over {rounds} rounds, as median [min..max]. floor = getent passwd + getent group;")
+    print(f"Milliseconds over {rounds} rounds, as median [min..max]. Under nss_wrapper, floor = getent passwd +")
+    print("getent group; on the real C library path, floor = getent passwd + getent group + getent shadow.")
     print("NSS passes = one pass each over passwd, group and shadow and nothing else. A ratio is the median")
     print("of the per-round ratios to the floor of the same round. Peak = largest resident set of any round.")
     for result in results:
-        print()
-        print(f"N = {result['count']} accounts, {result['count'] // 10} groups "
-              f"({result['records']['default']} enabled accounts listed)")
-        rows = []
-        for name, label in ROWS:
-            samples = result["samples"][name]
-            walls = spread([s.wall for s in samples])
-            cpus = spread([s.cpu for s in samples])
-            if name == "floor":
-                wall_ratio = cpu_ratio = "1"
-            else:
-                wall_ratio = spread(ratios(result, name, "wall"), 1, 4, 2)
-                cpu_ratio = spread(ratios(result, name, "cpu"), 1, 4, 2)
-            peak = f"{max(s.peak for s in samples) / 1024:.1f}"
-            rows.append((label, walls, wall_ratio, cpus, cpu_ratio, peak))
-        header = ("", "wall ms", "wall ratio", "CPU ms", "CPU ratio", "peak MiB")
-        widths = [max(len(row[i]) for row in rows + [header]) for i in range(len(header))]
-        for row in [header] + rows:
-            print("  " + row[0].ljust(widths[0]) + "".join("  " + cell.rjust(width)
-                                                         for cell, width in zip(row[1:], widths[1:])))
+        for real in (False, True):
+            if real and "real floor" not in result["samples"]:
+                continue
+            print()
+            print(f"N = {result['count']} accounts, {result['count'] // 10} groups "
+                  f"({result['records']['default']} enabled accounts listed), "
+                  + ("real C library path" if real else "nss_wrapper"))
+            rows = []
+            for name, label in rows_of(result["samples"], real):
+                samples = result["samples"][name]
+                walls = spread([s.wall for s in samples])
+                cpus = spread([s.cpu for s in samples])
+                if name.endswith("floor"):
+                    wall_ratio = cpu_ratio = "1"
+                else:
+                    wall_ratio = spread(ratios(result, name, "wall"), 1, 4, 2)
+                    cpu_ratio = spread(ratios(result, name, "cpu"), 1, 4, 2)
+                peak = f"{max(s.peak for s in samples) / 1024:.1f}"
+                rows.append((label, walls, wall_ratio, cpus, cpu_ratio, peak))
+            header = ("", "wall ms", "wall ratio", "CPU ms", "CPU ratio", "peak MiB")
+            widths = [max(len(row[i]) for row in rows + [header]) for i in range(len(header))]
+            for row in [header] + rows:
+                print("  " + row[0].ljust(widths[0]) + "".join("  " + cell.rjust(width)
+                                                             for cell, width in zip(row[1:], widths[1:])))
 
 
 def verdicts(results):
     checks = []
     largest = results[-1]
-    for name, _ in MODES:
-        ratio = statistics.median(ratios(largest, name, "wall"))
-        checks.append((f"N={largest['count']} {name}: wall time / floor {ratio:.2f} <= {MAX_RATIO[name]}",
-                       ratio <= MAX_RATIO[name]))
-    if len(results) > 1:
-        smallest = results[0]
-        for name, _ in MODES:
-            growth = statistics.median(s.wall for s in largest["samples"][name]) / statistics.median(
-                s.wall for s in smallest["samples"][name])
-            checks.append((f"{name}: wall time at N={largest['count']} / N={smallest['count']} = {growth:.2f} "
-                           f"<= {MAX_GROWTH:g}", growth <= MAX_GROWTH))
-    for name, _ in MODES:
-        peak = max(s.peak for s in largest["samples"][name]) / 1024
-        checks.append((f"N={largest['count']} {name}: peak RSS {peak:.1f} MiB <= {MAX_PEAK_MIB:g} MiB",
-                       peak <= MAX_PEAK_MIB))
+    paths = [("", MAX_RATIO, MAX_GROWTH, MAX_PEAK_MIB)]
+    if "real floor" in largest["samples"]:
+        paths.append(("real ", REAL_MAX_RATIO, REAL_MAX_GROWTH, REAL_MAX_PEAK_MIB))
+    for prefix, max_ratio, max_growth, max_peak in paths:
+        for mode, _ in MODES:
+            name = prefix + mode
+            ratio = statistics.median(ratios(largest, name, "wall"))
+            checks.append((f"N={largest['count']} {name}: wall time / floor {ratio:.2f} <= {max_ratio[mode]}",
+                           ratio <= max_ratio[mode]))
+        if len(results) > 1:
+            smallest = results[0]
+            for mode, _ in MODES:
+                name = prefix + mode
+                growth = statistics.median(s.wall for s in largest["samples"][name]) / statistics.median(
+                    s.wall for s in smallest["samples"][name])
+                checks.append((f"{name}: wall time at N={largest['count']} / N={smallest['count']} = {growth:.2f} "
+                               f"<= {max_growth:g}", growth <= max_growth))
+        for mode, _ in MODES:
+            name = prefix + mode
+            peak = max(s.peak for s in largest["samples"][name]) / 1024
+            checks.append((f"N={largest['count']} {name}: peak RSS {peak:.1f} MiB <= {max_peak:g} MiB",
+                           peak <= max_peak))
     return checks
 
 
@@ -208,10 +257,18 @@ def main():
     parser.add_argument("--nss-wrapper", help="path of libnss_wrapper.so")
     parser.add_argument("--keep", action="store_true", help="keep the generated fixtures")
     parser.add_argument("--remote", default="", help="script for the remote figures, called with the tool's path")
+    parser.add_argument("--before", help="an older tavrick binary, timed in the same rounds")
+    parser.add_argument("--no-real", action="store_true", help="skip the real C library path")
     arguments = parser.parse_args()
     sizes = [int(size) for size in arguments.sizes.split(",")]
     nss_wrapper = find_nss_wrapper(arguments.nss_wrapper)
     tool = os.path.abspath(arguments.tool)
+    tools = {"": tool}
+    if arguments.before:
+        tools["before "] = os.path.abspath(arguments.before)
+    real = not arguments.no_real and os.geteuid() == 0 and shutil.which("unshare") is not None
+    if not real:
+        print("real C library path skipped: it needs root and unshare (or --no-real was given)")
     helpers = {name: os.path.abspath(os.path.join(arguments.helpers, name)) for name in ("measure", "nss_passes")}
     if shutil.which("getent") is None:
         sys.exit("getent not found")
@@ -221,7 +278,7 @@ def main():
     results = []
     for count in sizes:
         print(f"N={count}: generating fixtures and timing {arguments.rounds} rounds ...", flush=True)
-        results.append(measure(helpers, tool, count, arguments.rounds, nss_wrapper, arguments.keep))
+        results.append(measure(helpers, tools, count, arguments.rounds, nss_wrapper, arguments.keep, real))
     print_results(results, arguments.rounds)
     print()
     print(f"Load average before {load_before:.2f}, after {os.getloadavg()[0]:.2f}: other work on the machine "

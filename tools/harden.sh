@@ -1,8 +1,8 @@
 #!/bin/sh
 # Hardening checks, run by CI after the main tests; each step fails the run on any finding:
 #   1. the whole test suite built with address and undefined-behaviour sanitizers (build-asan/);
-#   2. the two libFuzzer targets (build-fuzz/), side by side for FUZZ_SECONDS each (default 60),
-#      starting from the seeds in tests/fuzz/corpus/; a crashing input is kept in build-fuzz/crashes/;
+#   2. the libFuzzer target (build-fuzz/) for FUZZ_SECONDS (default 60), starting from the seeds in
+#      tests/fuzz/corpus/; a crashing input is kept in build-fuzz/crashes/;
 #   3. clang-tidy (.clang-tidy) and cppcheck (options below, tools/cppcheck-suppressions.txt) over src/.
 # Extra arguments go to CMake's configure step of both builds (for example -DTAVRICK_NETAPI=ON).
 set -eu
@@ -23,15 +23,15 @@ cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug \
 cmake --build build-asan -j "$jobs"
 UBSAN_OPTIONS=print_stacktrace=1 ctest --test-dir build-asan --output-on-failure --no-tests=error -j "$jobs"
 
-step "fuzzing, ${fuzz_seconds} s per target"
+step "fuzzing, ${fuzz_seconds} s"
 rm -rf build-fuzz
 CXX=$cxx cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVRICK_WERROR=ON \
     -DTAVRICK_FUZZ=ON -DTAVRICK_TESTS=OFF "$@"
 cmake --build build-fuzz -j "$jobs"
 mkdir -p build-fuzz/crashes
 # The tool's usage texts and messages would flood the log: -close_fd_mask=3 silences the target's
-# stdout and stderr while libFuzzer keeps reporting. The command-line target leaves leak checking
-# off: it models the tool's exits, which leave their memory to the process end (see cli_fuzz.cpp).
+# stdout and stderr while libFuzzer keeps reporting. Leak checking is off: the target models the
+# tool's exits, which leave their memory to the process end (see cli_fuzz.cpp).
 fuzz() {
     target=$1
     shift
@@ -40,20 +40,15 @@ fuzz() {
         -max_total_time="$fuzz_seconds" -timeout=10 -close_fd_mask=3 -print_final_stats=1 \
         -artifact_prefix="build-fuzz/crashes/$target-" "$@" >"build-fuzz/$target.log" 2>&1
 }
-fuzz cli -detect_leaks=0 -max_len=4096 &
-cli_pid=$!
-fuzz records -max_len=8192 &
-records_pid=$!
 failed=0
-wait "$cli_pid" || failed=1
-wait "$records_pid" || failed=1
-for target in cli records; do
+fuzz cli -detect_leaks=0 -max_len=4096 || failed=1
+for target in cli; do
     runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "build-fuzz/$target.log")
     rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "build-fuzz/$target.log")
     echo "fuzz_$target: ${runs:-?} runs, ${rate:-?} executions per second"
 done
 if [ "$failed" != 0 ]; then
-    for log in build-fuzz/cli.log build-fuzz/records.log; do
+    for log in build-fuzz/cli.log; do
         if grep -q -e '^==[0-9]*==' -e 'ERROR: libFuzzer' -e '^SUMMARY' "$log"; then
             tail -n 60 "$log"
         fi

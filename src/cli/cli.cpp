@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "output/output.h"
+#include "text/text.h"
 
 namespace tavrick {
 

@@ -4,6 +4,7 @@
 
 #include "cli/cli.h"
 #include "output/output.h"
+#include "text/text.h"
 
 namespace tavrick {
 

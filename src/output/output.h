@@ -1,5 +1,5 @@
-// Record output: the one buffered byte writer for standard output, the digit encoders, the field
-// writers and the two record layouts.
+// Record output: the digit encoders, the field writers and the two record layouts, all writing
+// through the byte writer of text/text.h.
 #pragma once
 
 #include <cstdint>
@@ -8,33 +8,9 @@
 
 #include "cli/cli.h"
 #include "enumerate/enumerate.h"
+#include "text/text.h"
 
 namespace tavrick {
-
-// Widens bytes one to one into code units of the same value; no locale is consulted.
-std::u16string widen(std::string_view bytes);
-
-// --- the byte writer --------------------------------------------------------------------------
-// Every byte of standard output passes through here. A code unit up to 255 is written as that one
-// byte; a larger one as '?', a surrogate pair as a single '?'. A failed write ends the process with
-// "ERR: cannot write output: <reason>" and status 1; a closed pipe ends it quietly.
-
-void write_bytes(std::string_view bytes);
-void write_units(std::u16string_view units);
-// Writes a zero-terminated wide string.
-void write_units(const char16_t* units);
-// Sends what is buffered to the output file.
-void flush_output();
-// Points the writer at another file descriptor (flushing first); returns the previous one.
-int set_output_fd(int fd);
-
-// Opens /dev/null on any of the standard descriptors that the process started without, so that no
-// file the tool or a library opens later takes their place: standard output read-only, so that
-// writing records to it still fails and is reported.
-void guard_standard_descriptors();
-
-// Writes bytes to standard error at once, unbuffered.
-void write_error(std::string_view bytes);
 
 // --- encoders ---------------------------------------------------------------------------------
 // Each returns its own static buffer, overwritten by its next call.

@@ -16,9 +16,9 @@
 #include <cstring>
 #include <utility>
 
-#include "output/output.h"
 #include "sources/samba_library.h"
 #include "sources/sources.h"
+#include "text/text.h"
 
 namespace tavrick {
 

@@ -15,7 +15,6 @@
 
 #include "sources/samba_library.h"
 #include "sources/sources.h"
-#include "support/memory_source.h"
 #include "support/support.h"
 
 namespace tavrick::testing {
@@ -107,12 +106,12 @@ TEST_P(SambaListing, WritesWhatTheLibraryAnswered)
     const ListingCase& c = GetParam();
     g_script = c.script;
     g_pages = 0;
-    const auto source = open_samba_source(u"srv", &k_fake);
     std::string expected = c.expected;
-    if (std::ifstream file(fixture_path(expected.substr(1))); expected.starts_with('@')) {
-        expected.assign(std::istreambuf_iterator<char>(file), {});
+    if (expected.starts_with('@')) {
+        expected = read_file(std::string(TAVRICK_FIXTURES) + "/" + expected.substr(1));
     }
-    EXPECT_EQ(run_driver(c.args, *source), expected) << c.what;
+    const auto open = [](std::u16string_view) { return open_samba_source(u"srv", &k_fake); };
+    EXPECT_EQ(run_driver(c.args, open), expected) << c.what;
 }
 
 // One record, one case, a line or two each.

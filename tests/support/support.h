@@ -1,4 +1,4 @@
-// Helpers shared by the tests: running the built tool, capturing the byte writer, fixture paths.
+// Helpers shared by the tests.
 #pragma once
 
 #include <functional>
@@ -7,62 +7,64 @@
 #include <vector>
 
 #include "cli/cli.h"
+#include "enumerate/enumerate.h"
 
 namespace tavrick::testing {
 
-struct RunResult {
-    std::string out;
-    std::string err;
-    int status = -1; // the exit status, or 128 plus the signal that ended the process
-};
-
-// The environment of a run under nss_wrapper with the fixture account files and TZ=UTC0.
-std::map<std::string, std::string> fixture_environment();
-
-// True when nss_wrapper is there to stand in for the account databases.
-bool have_nss_wrapper();
-
-// A started run of the tool: its process and the read ends of its standard output and error.
-struct Started {
-    int pid = -1;
-    int out_fd = -1;
-    int err_fd = -1;
-};
-
-// Starts the built tool with `args` (without the program name, which is `program`) in exactly
-// `environment`, its output and errors into pipes; `prepare` runs in the child just before it.
-Started start_tool(const std::vector<std::string>& args, const std::map<std::string, std::string>& environment,
-                   const std::function<void()>& prepare = {}, const std::string& program = TAVRICK_BINARY);
-
-// Everything left to read from `fd`, which is then closed.
-std::string read_all(int fd);
-
-// Waits for a started run: its exit status, or 128 plus the signal that ended it.
-int wait_for(int pid);
-
-// Runs the built tool with `args` (without the program name) in exactly `environment`.
-RunResult run_tool(const std::vector<std::string>& args,
-                   const std::map<std::string, std::string>& environment = fixture_environment(),
-                   const std::string& stdout_path = "");
+// The bytes of a file, empty when it cannot be read.
+std::string read_file(const std::string& path);
 
 // The bytes `action` writes through the tool's byte writer.
 std::string capture_output(const std::function<void()>& action);
 
-// The path of a file under tests/fixtures.
-std::string fixture_path(const std::string& name);
+// An account source held in memory, scripted page by page, that records what it was asked (a copy
+// into the original: the driver owns the source it opens).
+struct ScriptedPage {
+    std::uint32_t status = k_status_success;
+    std::vector<USER_INFO_3> records;
+};
+class MemorySource final : public AccountSource {
+  public:
+    std::vector<ScriptedPage> pages; // page n answers resume handle n and sets it to n + 1
+    std::map<std::u16string, std::vector<std::u16string>> groups;
+    int page_calls = 0;
+    std::vector<std::u16string> group_calls;
+    MemorySource* record_into = this;
 
-// Puts the settings back to their defaults, for tests that change them.
-void reset_settings();
+    std::uint32_t enumerate_page(std::uint32_t, std::uint32_t& resume_handle, const USER_INFO_3*& records,
+                                 std::uint32_t& entries_read) override
+    {
+        ++record_into->page_calls;
+        const ScriptedPage& page = pages.at(resume_handle++);
+        records = page.records.data();
+        entries_read = static_cast<std::uint32_t>(page.records.size());
+        return page.status;
+    }
+    std::uint32_t user_groups(const char16_t* user_name, std::uint32_t, const char16_t* const*& names,
+                              std::uint32_t& entries_read) override
+    {
+        record_into->group_calls.emplace_back(user_name);
+        m_answer.clear();
+        for (const std::u16string& group : groups[user_name]) {
+            m_answer.push_back(group.c_str());
+        }
+        names = m_answer.data();
+        entries_read = static_cast<std::uint32_t>(m_answer.size());
+        return k_status_success;
+    }
 
-// What the command-line parser made of a command line.
-struct Parsed {
-    Settings settings;
-    std::u16string username;
-    int specific_user = -1;
+  private:
+    std::vector<const char16_t*> m_answer;
 };
 
-// Parses `args` (without the program name) in this process, from the default settings, and puts
-// the defaults back afterwards; only for command lines that run.
-Parsed parse(std::vector<std::string> args);
+// An argument vector; everything from `fd` (from its start when a file), which is then closed.
+std::vector<char*> pointers(std::vector<std::string>& strings);
+std::string read_fd(int fd);
+
+// Parses, or runs the driver in this process on `source` with, `args` (after the program name);
+// the settings start from (as the process does) and are put back to their defaults.
+Settings parse(std::vector<std::string> args);
+std::string run_driver(std::vector<std::string> args, const SourceOpener& open_source);
+std::string run_driver(std::vector<std::string> args, MemorySource& source);
 
 } // namespace tavrick::testing

@@ -1,0 +1,36 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The lowest layer, below the command line and the record output: widening bytes into code units,
+// the one buffered byte writer for standard output, the error writer and the descriptor guard.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace tavrick {
+
+// Widens bytes one to one into code units of the same value; no locale is consulted.
+std::u16string widen(std::string_view bytes);
+
+// --- the byte writer --------------------------------------------------------------------------
+// Every byte of standard output passes through here. A code unit up to 255 is written as that one
+// byte; a larger one as '?', a surrogate pair as a single '?'. A failed write ends the process with
+// "ERR: cannot write output: <reason>" and status 1; a closed pipe ends it quietly.
+
+void write_bytes(std::string_view bytes);
+void write_units(std::u16string_view units);
+// Writes a zero-terminated wide string.
+void write_units(const char16_t* units);
+// Sends what is buffered to the output file.
+void flush_output();
+// Points the writer at another file descriptor (flushing first); returns the previous one.
+int set_output_fd(int fd);
+
+// Writes bytes to standard error at once, unbuffered.
+void write_error(std::string_view bytes);
+
+// Opens /dev/null on any of the standard descriptors that the process started without, so that no
+// file the tool or a library opens later takes their place: standard output read-only, so that
+// writing records to it still fails and is reported.
+void guard_standard_descriptors();
+
+} // namespace tavrick
