@@ -2,6 +2,7 @@
 // writers and the two record layouts.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -35,6 +36,14 @@ void guard_standard_descriptors();
 
 // Writes bytes to standard error at once, unbuffered.
 void write_error(std::string_view bytes);
+
+// --- the platform's side of the streams (streams_posix.cpp, streams_windows.cpp) ---------------
+
+// One write of at most `size` bytes to a file descriptor: the count written, or -1 with errno set.
+// On Windows the C runtime's text mode turns each line feed into CR LF on the way.
+std::ptrdiff_t write_to_descriptor(int fd, const char* data, std::size_t size);
+// Ends the process as a filter ends when the reader of its output has gone.
+[[noreturn]] void end_for_closed_pipe();
 
 // --- encoders ---------------------------------------------------------------------------------
 // Each returns its own static buffer, overwritten by its next call.
