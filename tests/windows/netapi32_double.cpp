@@ -22,53 +22,54 @@ struct Fixture {
     const wchar_t* name;
     const wchar_t* full_name;
     DWORD flags;
+    std::vector<const wchar_t*> groups; // "many" has 200, made at the first lookup
+    NET_API_STATUS group_status = NERR_Success;
 };
 
-// Each kind of value the writers meet: Latin-1, units above 255 and a surrogate pair, a CR LF in a
-// value, a disabled account, a record of null members (the sixth).
-const Fixture k_accounts[] = {
-    {L"Administrator", L"", 0x10201},
-    {L"Guest", L"", 0x10223},
-    {L"j\xF6rg", L"J\xF6rg \xC4rger", 0x201},
-    {L"\x0416\x0435\x043D\x044F", L"\x0416\x0435\x043D\x044F \xD83D\xDE00", 0x201},
-    {L"many", L"Many Groups", 0x201},
-    {nullptr, nullptr, 0x201},
-    {L"two", L"two\r\nlines", 0x201},
-    {L"ghost", L"Ghost", 0x201},
-    {L"Disabled", L"Disabled User", 0x203},
+// Each kind of value the writers meet: Latin-1, units above 255 and a surrogate pair, more groups
+// than one 10240-byte answer holds (160, counting 64 bytes a group), a record of null members, a
+// CR LF in a value, group lookups refused with no groups and with two (one without a name), and
+// disabled accounts.
+std::vector<Fixture> g_accounts = {
+    {L"Administrator", L"", 0x10201, {L"Administrators", L"Users"}},
+    {L"Guest", L"", 0x10223, {L"Guests"}},
+    {L"j\xF6rg", L"J\xF6rg \xC4rger", 0x201, {L"Benutzer", L"Caf\xE9"}},
+    {L"\x0416\x0435\x043D\x044F",
+     L"\x0416\x0435\x043D\x044F \xD83D\xDE00",
+     0x201,
+     {L"\x0413\x0440\x0443\x043F\x043F\x0430"}},
+    {L"many", L"Many Groups", 0x201, {}},
+    {nullptr, nullptr, 0x201, {}},
+    {L"two", L"two\r\nlines", 0x201, {}, ERROR_ACCESS_DENIED},
+    {L"ghost", L"Ghost", 0x201, {L"Users", nullptr}, NERR_UserNotFound},
+    {L"Disabled", L"Disabled User", 0x203, {L"Users"}},
 };
-constexpr DWORD k_count = sizeof(k_accounts) / sizeof(k_accounts[0]);
+const DWORD k_count = static_cast<DWORD>(g_accounts.size());
 constexpr DWORD k_page = 3;
 BYTE g_hours[21] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
                     0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x0F};
 
+LPWSTR text(const wchar_t* value)
+{
+    return const_cast<LPWSTR>(value);
+}
+
 USER_INFO_3 make_record(DWORD index)
 {
-    const Fixture& fixture = k_accounts[index];
-    USER_INFO_3 record{};
-    record.usri3_flags = fixture.flags;
-    record.usri3_user_id = 500 + index;
-    record.usri3_priv = index == 0 ? 2 : 1;
+    const Fixture& fixture = g_accounts[index];
     if (fixture.name == nullptr) {
+        USER_INFO_3 record{};
+        record.usri3_flags = fixture.flags;
+        record.usri3_user_id = 500 + index;
         return record;
     }
-    auto text = [](const wchar_t* value) { return const_cast<LPWSTR>(value); };
-    record.usri3_name = text(fixture.name);
-    record.usri3_full_name = text(fixture.full_name);
-    record.usri3_password_age = 86400;
-    record.usri3_home_dir = text(L"C:\\Users");
-    record.usri3_comment = text(L"fixture");
-    record.usri3_script_path = record.usri3_usr_comment = record.usri3_parms = text(L"");
-    record.usri3_workstations = record.usri3_profile = record.usri3_home_dir_drive = text(L"");
-    record.usri3_last_logon = 1700000000;
-    record.usri3_acct_expires = TIMEQ_FOREVER;
-    record.usri3_max_storage = USER_MAXSTORAGE_UNLIMITED;
-    record.usri3_units_per_week = 168;
-    record.usri3_logon_hours = g_hours;
-    record.usri3_num_logons = 7;
-    record.usri3_logon_server = text(L"\\\\*");
-    record.usri3_primary_group_id = 513;
-    return record;
+    // The members in their declared order.
+    // clang-format off
+    return {text(fixture.name), nullptr, 86400, index == 0 ? 2U : 1U, text(L"C:\\Users"), text(L"fixture"),
+            fixture.flags, text(L""), 0, text(fixture.full_name), text(L""), text(L""), text(L""), 1700000000, 0,
+            TIMEQ_FOREVER, USER_MAXSTORAGE_UNLIMITED, 168, g_hours, 0, 7, text(L"\\\\*"), 0, 0, 500 + index, 513,
+            text(L""), text(L""), 0};
+    // clang-format on
 }
 
 template <typename Record> Record* allocate(LPBYTE* buffer, DWORD count)
@@ -85,11 +86,8 @@ extern "C" __declspec(dllexport) NET_API_STATUS WINAPI
 {
     *buffer = nullptr;
     *entries_read = 0;
-    if (server == nullptr || filter != FILTER_NORMAL_ACCOUNT || preferred_max != 1024) {
-        return ERROR_INVALID_PARAMETER;
-    }
-    if (level != 3) {
-        return ERROR_INVALID_LEVEL;
+    if (server == nullptr || level != 3 || filter != FILTER_NORMAL_ACCOUNT || preferred_max != 1024) {
+        return ERROR_INVALID_PARAMETER; // not what the tool asks for
     }
     const std::wstring name(server);
     if (name.rfind(L"\\\\status-", 0) == 0 || (name.rfind(L"\\\\late-", 0) == 0 && *resume_handle != 0)) {
@@ -113,41 +111,25 @@ extern "C" __declspec(dllexport) NET_API_STATUS WINAPI
     return first + count < k_count ? ERROR_MORE_DATA : NERR_Success;
 }
 
-// Groups by account: "many" has 200, more than a 10240-byte answer holds (160, counting 64 bytes a
-// group); "two" is refused with none; "ghost" is refused with two, the second without a name.
 extern "C" __declspec(dllexport) NET_API_STATUS WINAPI
     NetUserGetGroups(LPCWSTR, LPCWSTR user, DWORD level, LPBYTE* buffer, DWORD preferred_max, LPDWORD entries_read,
                      LPDWORD total_entries)
 {
-    static std::vector<std::wstring> many;
-    for (int i = static_cast<int>(many.size()); i < 200; ++i) {
-        many.push_back(L"g" + std::to_wstring(1000 + i).substr(1));
+    static std::wstring many[200];
+    for (std::size_t i = g_accounts[4].groups.size(); i < 200; ++i) {
+        many[i] = L"g" + std::to_wstring(1000 + i).substr(1);
+        g_accounts[4].groups.push_back(many[i].c_str());
     }
-    std::vector<const wchar_t*> names;
-    NET_API_STATUS status = NERR_Success;
-    const std::wstring name(user);
     if (level != 1) {
-        return ERROR_INVALID_LEVEL;
+        return ERROR_INVALID_PARAMETER;
     }
-    if (name == L"Administrator") {
-        names = {L"Administrators", L"Users"};
-    } else if (name == L"Guest") {
-        names = {L"Guests"};
-    } else if (name == L"j\xF6rg") {
-        names = {L"Benutzer", L"Caf\xE9"};
-    } else if (name == L"\x0416\x0435\x043D\x044F") {
-        names = {L"\x0413\x0440\x0443\x043F\x043F\x0430"};
-    } else if (name == L"many") {
-        for (const std::wstring& group : many) {
-            names.push_back(group.c_str());
+    std::vector<const wchar_t*> names = {L"Users"};
+    NET_API_STATUS status = NERR_Success;
+    for (const Fixture& fixture : g_accounts) {
+        if (fixture.name != nullptr && std::wcscmp(fixture.name, user) == 0) {
+            names = fixture.groups;
+            status = fixture.group_status;
         }
-    } else if (name == L"two") {
-        status = ERROR_ACCESS_DENIED;
-    } else if (name == L"ghost") {
-        names = {L"Users", nullptr};
-        status = NERR_UserNotFound;
-    } else {
-        names = {L"Users"};
     }
     *total_entries = static_cast<DWORD>(names.size());
     if (preferred_max != MAX_PREFERRED_LENGTH && names.size() > preferred_max / 64) {
