@@ -4,7 +4,7 @@ set -eu
 export DEBIAN_FRONTEND=noninteractive
 apt-get update
 apt-get install -y --no-install-recommends \
-    ca-certificates g++ cmake make pkg-config libgtest-dev \
+    ca-certificates g++ cmake make pkg-config libgtest-dev libabsl-dev \
     libnss-wrapper samba-dev samba smbclient iproute2 util-linux \
     samba-ad-dc samba-ad-provision krb5-user \
     dpkg-dev file man-db \

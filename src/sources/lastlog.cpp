@@ -3,7 +3,7 @@
 #include <unistd.h>
 #include <utmp.h>
 
-#include "sources/sources.h"
+#include "sources/local_seams.h"
 
 namespace tavrick {
 

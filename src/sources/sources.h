@@ -51,29 +51,8 @@ struct LocalSourceOptions {
     std::time_t now = 0; // the clock for account ages and expiry; 0 reads the real clock
 };
 
-// This machine's accounts, through NSS.
+// This machine's accounts, through NSS. Its parts are declared in local_seams.h.
 std::unique_ptr<AccountSource> open_local_source(const LocalSourceOptions& options = {});
-
-// True when every source that nsswitch.conf text names for initgroups (or group, when initgroups
-// has no line) is files or systemd, so that one pass over the group database answers every lookup.
-bool groups_come_from_files(std::string_view nsswitch_text);
-
-// The login time recorded for `uid` in a lastlog file, 0 when there is none.
-class LastlogReader {
-  public:
-    explicit LastlogReader(std::string path);
-    ~LastlogReader();
-    LastlogReader(const LastlogReader&) = delete;
-    LastlogReader& operator=(const LastlogReader&) = delete;
-
-    std::uint32_t last_login(uid_t uid);
-
-  private:
-    std::string m_path;
-    int m_fd = -1;
-    bool m_opened = false;
-    off_t m_size = 0;
-};
 
 // A server's accounts through libnetapi; `server` is the name without leading backslashes. A build
 // without libnetapi answers every request with status 50. While the source is open, standard output

@@ -1,126 +1,174 @@
-// The local source against the fixture account files, read through nss_wrapper in this process.
+// The local source: the record and shadow state of one entry as pure functions, the two group
+// lookups against each other on the fixture files, the nsswitch.conf rule, the lastlog reader.
 #include <gtest/gtest.h>
 #include <unistd.h>
 #include <utmp.h>
 
-#include <cstdio>
-#include <cstdlib>
+#include <climits>
 #include <map>
 
-#include "sources/sources.h"
+#include "output/output.h" // widen
+#include "sources/local_seams.h"
 #include "support/support.h"
 
 namespace tavrick::testing {
 namespace {
 
-constexpr std::time_t k_now = 20000L * 86400; // 2024-10-04, a fixed clock for ages and expiry
+constexpr long k_today = 20000; // 2024-10-04, the clock of these tests, in days
+constexpr std::time_t k_now = k_today * 86400 + 3600;
+constexpr std::uint32_t k_never = 0xFFFFFFFF;
+constexpr std::uint32_t k_no_expiry = k_flag_dont_expire_password;
 
-std::string narrow(const char16_t* units)
+TEST(ShadowState, FollowsTheEntryAndTheClock)
 {
-    std::string bytes;
-    for (; units != nullptr && *units != u'\0'; ++units) {
-        bytes.push_back(static_cast<char>(*units));
-    }
-    return bytes;
-}
-
-struct Account {
-    std::string name, full_name, comment, shell;
-    std::uint32_t flags = 0, password_age = 0, acct_expires = 0, password_expired = 0, priv = 0, gid = 0;
-};
-
-std::vector<Account> read_all(AccountSource& source)
-{
-    std::vector<Account> accounts;
-    std::uint32_t resume = 0;
-    std::uint32_t status = k_status_more_data;
-    while (status == k_status_more_data) {
-        const USER_INFO_3* records = nullptr;
-        std::uint32_t count = 0;
-        status = source.enumerate_page(1024, resume, records, count);
-        for (std::uint32_t i = 0; i < count; ++i) {
-            const USER_INFO_3& r = records[i];
-            accounts.push_back({narrow(r.name), narrow(r.full_name), narrow(r.comment), narrow(r.script_path), r.flags,
-                                r.password_age, r.acct_expires, r.password_expired, r.priv, r.primary_group_id});
-        }
-    }
-    EXPECT_EQ(status, k_status_success);
-    return accounts;
-}
-
-class LocalSource : public ::testing::Test {
-  protected:
-    void SetUp() override
-    {
-        // Without nss_wrapper these tests would read the machine's own accounts.
-        const char* passwd = std::getenv("NSS_WRAPPER_PASSWD");
-        if (passwd == nullptr || std::string(passwd) != fixture_path("passwd")) {
-            GTEST_FAIL() << "run under ctest, which sets nss_wrapper and the fixture files";
-        }
-    }
-};
-
-TEST_F(LocalSource, EveryAccountOnceWithItsStateFromShadow)
-{
-    LocalSourceOptions options;
-    options.now = k_now;
-    const auto source = open_local_source(options);
-    const std::vector<Account> accounts = read_all(*source);
-
-    const std::uint32_t normal = 0x201;
-    const std::uint32_t no_expiry = 0x10000;
-    const std::uint32_t disabled = 0x2;
-    const std::uint32_t age = (20000 - 19000) * 86400;
-    const std::uint32_t never = 0xFFFFFFFF;
-    const std::vector<Account> expected = {
-        {"root", "root", "", "/bin/bash", normal | no_expiry, age, never, 0, 2, 0},
-        {"alice", "Alice M\xC3\xBCller", "Room 1", "/bin/bash", normal | no_expiry, age, never, 0, 1, 100},
-        {"bob", "Bob Builder", "Site B,555-1234,,extra", "/bin/sh", normal | no_expiry, age, 24000U * 86400, 0, 1, 100},
-        {"j\xC3\xB6rg", "J\xC3\xB6rg \xC3\x84rger", "", "/bin/bash", normal | no_expiry, age, never, 0, 1, 100},
-        {"carol", "Carol Locked", "", "/bin/bash", normal | no_expiry | disabled, age, never, 0, 1, 100},
-        {"dave", "Dave Expired", "", "/bin/bash", normal | no_expiry | disabled, age, 86400, 0, 1, 100},
-        {"erin", "Erin Service", "", "/usr/sbin/nologin", normal | no_expiry | disabled, age, never, 0, 1, 100},
-        {"frank", "Frank Nameless", "", "/bin/bash", normal | no_expiry, age, never, 0, 1, 4242},
-        {"grace", "Grace Open", "", "/bin/bash", normal | no_expiry | 0x20, age, never, 0, 1, 100},
-        {"heidi", "Heidi Change", "", "/bin/bash", normal | no_expiry, 0, never, 1, 1, 100},
-        {"ivan", "", "", "/bin/false", normal | no_expiry | disabled, age, never, 0, 1, 100},
-        {"judy", "Judy Noshadow", "", "/bin/bash", normal, 0, never, 0, 1, 100},
-        {"kate", "Kate Stale", "", "/bin/bash", normal, (20000 - 10000) * 86400U, never, 1, 1, 100},
+    struct Case {
+        const char* name;
+        spwd entry;           // name, password, last change, min, max, warn, inactive, expire, flag
+        ShadowState expected; // age, expires, flags, disabled, password expired
     };
-    ASSERT_EQ(accounts.size(), expected.size());
-    for (std::size_t i = 0; i < expected.size(); ++i) {
-        const Account& a = accounts[i];
-        const Account& e = expected[i];
-        EXPECT_EQ(a.name, e.name);
-        EXPECT_EQ(a.full_name, e.full_name) << e.name;
-        EXPECT_EQ(a.comment, e.comment) << e.name;
-        EXPECT_EQ(a.shell, e.shell) << e.name;
-        EXPECT_EQ(a.flags, e.flags) << e.name;
-        EXPECT_EQ(a.password_age, e.password_age) << e.name;
-        EXPECT_EQ(a.acct_expires, e.acct_expires) << e.name;
-        EXPECT_EQ(a.password_expired, e.password_expired) << e.name;
-        EXPECT_EQ(a.priv, e.priv) << e.name;
-        EXPECT_EQ(a.gid, e.gid) << e.name;
+    const Case cases[] = {
+        {"changed a day ago",
+         {nullptr, (char*)"$6$h", k_today - 1, 0, 99999, 7, -1, -1, 0},
+         {86400 + 3600, k_never, k_no_expiry, false, false}},
+        {"changed in the future",
+         {nullptr, (char*)"$6$h", k_today + 5, 0, 99999, 7, -1, -1, 0},
+         {0, k_never, k_no_expiry, false, false}},
+        {"must change", {nullptr, (char*)"$6$h", 0, 0, 99999, 7, -1, -1, 0}, {0, k_never, k_no_expiry, false, true}},
+        {"no change date",
+         {nullptr, (char*)"$6$h", -1, -1, -1, -1, -1, -1, 0},
+         {0, k_never, k_no_expiry, false, false}},
+        {"maximum age passed",
+         {nullptr, (char*)"$6$h", k_today - 91, 0, 90, 7, -1, -1, 0},
+         {91 * 86400 + 3600, k_never, 0, false, true}},
+        {"maximum age ends today",
+         {nullptr, (char*)"$6$h", k_today - 90, 0, 90, 7, -1, -1, 0},
+         {90 * 86400 + 3600, k_never, 0, false, true}},
+        {"maximum age ahead",
+         {nullptr, (char*)"$6$h", k_today - 89, 0, 90, 7, -1, -1, 0},
+         {89 * 86400 + 3600, k_never, 0, false, false}},
+        {"no password",
+         {nullptr, (char*)"", -1, -1, -1, -1, -1, -1, 0},
+         {0, k_never, k_no_expiry | k_flag_password_not_required, false, false}},
+        {"locked", {nullptr, (char*)"!$6$h", -1, -1, -1, -1, -1, -1, 0}, {0, k_never, k_no_expiry, true, false}},
+        {"no login", {nullptr, (char*)"*", -1, -1, -1, -1, -1, -1, 0}, {0, k_never, k_no_expiry, true, false}},
+        {"expired",
+         {nullptr, (char*)"$6$h", -1, -1, -1, -1, -1, k_today, 0},
+         {0, k_today * 86400U, k_no_expiry, true, false}},
+        {"expires tomorrow",
+         {nullptr, (char*)"$6$h", -1, -1, -1, -1, -1, k_today + 1, 0},
+         {0, (k_today + 1) * 86400U, k_no_expiry, false, false}},
+        {"expires past 2106",
+         {nullptr, (char*)"$6$h", -1, -1, -1, -1, -1, 50000, 0},
+         {0, k_never, k_no_expiry, false, false}},
+        {"day counts beyond 64-bit seconds",
+         {nullptr, (char*)"$6$h", LONG_MAX, 0, LONG_MAX, 7, -1, LONG_MAX, 0},
+         {0, k_never, k_no_expiry, false, false}},
+        {"negative extremes",
+         {nullptr, (char*)"$6$h", LONG_MIN, 0, LONG_MIN, 7, -1, LONG_MIN, 0},
+         {0, k_never, k_no_expiry, false, false}},
+    };
+    for (const Case& c : cases) {
+        const ShadowState state = shadow_state(c.entry, k_now);
+        EXPECT_EQ(state.password_age, c.expected.password_age) << c.name;
+        EXPECT_EQ(state.acct_expires, c.expected.acct_expires) << c.name;
+        EXPECT_EQ(state.flags, c.expected.flags) << c.name;
+        EXPECT_EQ(state.disabled, c.expected.disabled) << c.name;
+        EXPECT_EQ(state.password_expired, c.expected.password_expired) << c.name;
+    }
+}
+
+TEST(AccountRecord, FromThePasswdEntryAndTheShadowState)
+{
+    constexpr std::uint32_t k_normal = k_flag_script | k_flag_normal_account;
+    const ShadowState locked{5, 86400, k_no_expiry, true, true};
+    struct Case {
+        passwd entry; // name, password, uid, gid, gecos, home, shell
+        const ShadowState* shadow;
+        std::u16string full_name, comment;
+        std::uint32_t priv, flags, age, expires, password_expired;
+    };
+    const Case cases[] = {
+        {{(char*)"root", (char*)"x", 0, 0, (char*)"root", (char*)"/root", (char*)"/bin/sh"},
+         nullptr,
+         u"root",
+         u"",
+         2,
+         k_normal,
+         0,
+         k_never,
+         0},
+        {{(char*)"a", (char*)"x", 7, 9, (char*)"A B,Room 1,,x", (char*)"/h", (char*)"/bin/sh"},
+         nullptr,
+         u"A B",
+         u"Room 1,,x",
+         1,
+         k_normal,
+         0,
+         k_never,
+         0},
+        {{(char*)"a", (char*)"x", 7, 9, (char*)",", (char*)"/h", (char*)"/usr/sbin/nologin"},
+         nullptr,
+         u"",
+         u"",
+         1,
+         k_normal | k_flag_disabled,
+         0,
+         k_never,
+         0},
+        {{(char*)"a", (char*)"x", 7, 9, nullptr, nullptr, (char*)"false"},
+         nullptr,
+         u"",
+         u"",
+         1,
+         k_normal | k_flag_disabled,
+         0,
+         k_never,
+         0},
+        {{(char*)"a", (char*)"x", 7, 9, (char*)"A", (char*)"/h", (char*)"/bin/false-ish"},
+         &locked,
+         u"A",
+         u"",
+         1,
+         k_normal | k_no_expiry | k_flag_disabled,
+         5,
+         86400,
+         1},
+    };
+    for (const Case& c : cases) {
+        TextStore text;
+        const USER_INFO_3 record = account_record(c.entry, c.shadow, 1234, text);
+        EXPECT_EQ(std::u16string_view(record.name), widen(c.entry.pw_name));
+        EXPECT_EQ(record.password, nullptr);
+        EXPECT_EQ(record.full_name, c.full_name) << c.entry.pw_shell;
+        EXPECT_EQ(record.comment, c.comment) << c.entry.pw_shell;
+        EXPECT_EQ(record.script_path, widen(c.entry.pw_shell));
+        EXPECT_EQ(record.priv, c.priv);
+        EXPECT_EQ(record.flags, c.flags) << c.entry.pw_shell;
+        EXPECT_EQ(record.password_age, c.age);
+        EXPECT_EQ(record.acct_expires, c.expires);
+        EXPECT_EQ(record.password_expired, c.password_expired);
+        EXPECT_EQ(record.last_logon, 1234U);
+        EXPECT_EQ(record.user_id, c.entry.pw_uid);
+        EXPECT_EQ(record.primary_group_id, c.entry.pw_gid);
     }
 }
 
 std::vector<std::string> groups_of(AccountSource& source, const std::string& name)
 {
-    std::u16string units;
-    for (const char byte : name) {
-        units.push_back(static_cast<unsigned char>(byte));
-    }
+    const std::u16string units = widen(name);
     const char16_t* const* names = nullptr;
     std::uint32_t count = 0;
     source.user_groups(units.c_str(), 10240, names, count);
     std::vector<std::string> groups;
     for (std::uint32_t i = 0; i < count; ++i) {
-        groups.push_back(narrow(names[i]));
+        groups.emplace_back(names[i], names[i] + std::char_traits<char16_t>::length(names[i]));
     }
     return groups;
 }
 
-TEST_F(LocalSource, BothGroupLookupsGiveTheSameListsPrimaryFirstWithoutDuplicates)
+// On the fixture files, through nss_wrapper in this process; asked off any page, as a source
+// that was not enumerated is.
+TEST(LocalSource, BothGroupLookupsGiveTheSameListsPrimaryFirstWithoutDuplicates)
 {
     LocalSourceOptions index_options;
     index_options.group_lookup = GroupLookup::member_index;
@@ -128,8 +176,7 @@ TEST_F(LocalSource, BothGroupLookupsGiveTheSameListsPrimaryFirstWithoutDuplicate
     library_options.group_lookup = GroupLookup::getgrouplist;
     const auto by_index = open_local_source(index_options);
     const auto by_library = open_local_source(library_options);
-
-    const std::map<std::string, std::vector<std::string>> expected = {
+    const std::map<std::string, std::vector<std::string>> cases = {
         {"root", {"root"}},
         {"alice", {"users", "staff", "devs"}},
         {"bob", {"users", "staff", "ops"}},
@@ -137,16 +184,12 @@ TEST_F(LocalSource, BothGroupLookupsGiveTheSameListsPrimaryFirstWithoutDuplicate
         {"erin", {"users", "ops"}},
         {"frank", {"4242", "ops", "staff"}}, // a nameless primary group; gid 50 named by its first entry
         {"judy", {"users"}},
+        {"nobody-here", {}},
     };
-    for (const Account& account : read_all(*by_index)) {
-        const std::vector<std::string> from_index = groups_of(*by_index, account.name);
-        EXPECT_EQ(from_index, groups_of(*by_library, account.name)) << account.name;
-        const auto known = expected.find(account.name);
-        if (known != expected.end()) {
-            EXPECT_EQ(from_index, known->second) << account.name;
-        }
+    for (const auto& [name, groups] : cases) {
+        EXPECT_EQ(groups_of(*by_index, name), groups) << name;
+        EXPECT_EQ(groups_of(*by_library, name), groups) << name;
     }
-    EXPECT_TRUE(groups_of(*by_index, "nobody-here").empty());
 }
 
 TEST(GroupLookupChoice, OnlyFilesAndSystemdUseTheMemberIndex)
@@ -174,21 +217,17 @@ TEST(Lastlog, ReadsTheLoginTimeOfAUid)
 {
     char path[] = "/tmp/tavrick-lastlog-XXXXXX";
     const int fd = ::mkstemp(path);
-    ASSERT_GE(fd, 0);
     struct lastlog entry {};
     entry.ll_time = 1700000000;
     ASSERT_EQ(::pwrite(fd, &entry, sizeof entry, 3 * sizeof entry), static_cast<ssize_t>(sizeof entry));
     ::close(fd);
-
     LastlogReader reader(path);
-    EXPECT_EQ(reader.last_login(3), 1700000000U);
-    EXPECT_EQ(reader.last_login(0), 0U);
-    EXPECT_EQ(reader.last_login(4), 0U);
-    EXPECT_EQ(reader.last_login(4000000000U), 0U);
+    const std::pair<uid_t, std::uint32_t> cases[] = {{3, 1700000000}, {0, 0}, {4, 0}, {4000000000U, 0}};
+    for (const auto& [uid, time] : cases) {
+        EXPECT_EQ(reader.last_login(uid), time) << uid;
+    }
     ::unlink(path);
-
-    LastlogReader missing("/nonexistent/lastlog");
-    EXPECT_EQ(missing.last_login(3), 0U);
+    EXPECT_EQ(LastlogReader("/nonexistent/lastlog").last_login(3), 0U);
 }
 
 } // namespace

@@ -10,7 +10,9 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include <fstream>
 #include <gtest/gtest.h>
+#include <sstream>
 #include <stdexcept>
 
 #include "cli/cli.h"
@@ -19,25 +21,15 @@
 
 namespace tavrick::testing {
 
-std::string fixture_path(const std::string& name)
-{
-    return std::string(TAVRICK_FIXTURES) + "/" + name;
-}
-
-bool have_nss_wrapper()
-{
-    return ::access(TAVRICK_NSS_WRAPPER, R_OK) == 0;
-}
-
 std::map<std::string, std::string> fixture_environment()
 {
+    const std::string fixtures = TAVRICK_FIXTURES;
     return {
-        {"PATH", "/usr/bin:/bin"},
         {"TZ", "UTC0"},
         {"LD_PRELOAD", TAVRICK_NSS_WRAPPER},
-        {"NSS_WRAPPER_PASSWD", fixture_path("passwd")},
-        {"NSS_WRAPPER_GROUP", fixture_path("group")},
-        {"NSS_WRAPPER_SHADOW", fixture_path("shadow")},
+        {"NSS_WRAPPER_PASSWD", fixtures + "/passwd"},
+        {"NSS_WRAPPER_GROUP", fixtures + "/group"},
+        {"NSS_WRAPPER_SHADOW", fixtures + "/shadow"},
         // A sanitizer runtime must otherwise be the first library of the process.
         {"ASAN_OPTIONS", "verify_asan_link_order=0"},
     };
@@ -107,13 +99,9 @@ int wait_for(int pid)
 }
 
 RunResult run_tool(const std::vector<std::string>& args, const std::map<std::string, std::string>& environment,
-                   const std::string& stdout_path)
+                   const std::function<void()>& prepare, const std::string& program)
 {
-    const Started started = start_tool(args, environment, [&] {
-        if (!stdout_path.empty()) {
-            ::dup2(::open(stdout_path.c_str(), O_WRONLY), STDOUT_FILENO);
-        }
-    });
+    const Started started = start_tool(args, environment, prepare, program);
     // Both pipes at once, so that neither fills while the other is read.
     RunResult result;
     pollfd fds[2] = {{started.out_fd, POLLIN, 0}, {started.err_fd, POLLIN, 0}};
@@ -142,6 +130,14 @@ RunResult run_tool(const std::vector<std::string>& args, const std::map<std::str
     return result;
 }
 
+std::string read_file(const std::string& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << file.rdbuf();
+    return bytes.str();
+}
+
 std::string capture_output(const std::function<void()>& action)
 {
     const int fd = ::memfd_create("captured-output", MFD_CLOEXEC);
@@ -164,7 +160,7 @@ void reset_settings()
     g_settings = Settings{};
 }
 
-Parsed parse(std::vector<std::string> args)
+Settings parse(std::vector<std::string> args)
 {
     reset_settings();
     args.insert(args.begin(), "tavrick");
@@ -173,11 +169,12 @@ Parsed parse(std::vector<std::string> args)
         argv.push_back(arg.data());
     }
     argv.push_back(nullptr);
-    Parsed parsed;
-    EXPECT_EQ(parse_command_line(static_cast<int>(args.size()), argv.data(), parsed.username, parsed.specific_user), 1);
-    parsed.settings = g_settings;
+    std::u16string username;
+    int specific_user = 0;
+    EXPECT_EQ(parse_command_line(static_cast<int>(args.size()), argv.data(), username, specific_user), 1);
+    const Settings settings = g_settings;
     reset_settings();
-    return parsed;
+    return settings;
 }
 
 std::string run_driver(const std::vector<std::string>& args, AccountSource& source)
@@ -206,11 +203,9 @@ int main(int argc, char** argv)
 {
     const auto environment = tavrick::testing::fixture_environment();
     const char* passwd = std::getenv("NSS_WRAPPER_PASSWD");
-    if (tavrick::testing::have_nss_wrapper() && (passwd == nullptr || passwd != environment.at("NSS_WRAPPER_PASSWD"))) {
+    if (passwd == nullptr || passwd != environment.at("NSS_WRAPPER_PASSWD")) {
         for (const auto& [name, value] : environment) {
-            if (name != "PATH") {
-                ::setenv(name.c_str(), value.c_str(), 1);
-            }
+            ::setenv(name.c_str(), value.c_str(), 1);
         }
         ::execv("/proc/self/exe", argv);
         std::perror("cannot restart the tests under nss_wrapper");
