@@ -5,6 +5,8 @@
 
 #include <lm.h>
 
+#include <memory>
+#include <string>
 #include <vector>
 
 #include "enumerate/enumerate.h"
@@ -21,31 +23,11 @@ const char16_t* units_of(const wchar_t* text)
     return reinterpret_cast<const char16_t*>(text);
 }
 
-// Frees a buffer that netapi32 allocated, once, when its holder goes.
-class NetBuffer {
-  public:
-    NetBuffer() = default;
-    ~NetBuffer() { reset(); }
-    NetBuffer(const NetBuffer&) = delete;
-    NetBuffer& operator=(const NetBuffer&) = delete;
-
-    LPBYTE* out()
-    {
-        reset();
-        return &m_buffer;
-    }
-    template <typename Record> const Record* as() const { return reinterpret_cast<const Record*>(m_buffer); }
-    void reset()
-    {
-        if (m_buffer != nullptr) {
-            NetApiBufferFree(m_buffer);
-            m_buffer = nullptr;
-        }
-    }
-
-  private:
-    LPBYTE m_buffer = nullptr;
+// A buffer that netapi32 allocated, freed when its holder lets it go.
+struct NetApiFree {
+    void operator()(BYTE* buffer) const { NetApiBufferFree(buffer); }
 };
+using NetBuffer = std::unique_ptr<BYTE, NetApiFree>;
 
 tavrick::USER_INFO_3 make_record(const ::USER_INFO_3& from)
 {
@@ -97,14 +79,16 @@ class WindowsSource final : public AccountSource {
                                  const tavrick::USER_INFO_3*& records, std::uint32_t& entries_read) override
     {
         m_records.clear();
+        LPBYTE buffer = nullptr;
         DWORD read = 0;
         DWORD total = 0;
         DWORD resume = resume_handle;
-        const NET_API_STATUS status = NetUserEnum(m_server.c_str(), 3, FILTER_NORMAL_ACCOUNT, m_page.out(),
+        const NET_API_STATUS status = NetUserEnum(m_server.c_str(), 3, FILTER_NORMAL_ACCOUNT, &buffer,
                                                   preferred_max_bytes, &read, &total, &resume);
+        m_page.reset(buffer); // the last page's records go with the new page
         resume_handle = resume;
-        if (m_page.as<::USER_INFO_3>() != nullptr && (status == NERR_Success || status == ERROR_MORE_DATA)) {
-            const ::USER_INFO_3* page = m_page.as<::USER_INFO_3>();
+        if (buffer != nullptr && (status == NERR_Success || status == ERROR_MORE_DATA)) {
+            const auto* page = reinterpret_cast<const ::USER_INFO_3*>(buffer);
             m_records.reserve(read);
             for (DWORD i = 0; i < read; ++i) {
                 m_records.push_back(make_record(page[i]));
@@ -119,18 +103,22 @@ class WindowsSource final : public AccountSource {
                               const char16_t* const*& names, std::uint32_t& entries_read) override
     {
         const auto* name = reinterpret_cast<const wchar_t*>(user_name);
+        LPBYTE buffer = nullptr;
         DWORD read = 0;
         DWORD total = 0;
         NET_API_STATUS status =
-            NetUserGetGroups(m_server.c_str(), name, 1, m_groups.out(), preferred_max_bytes, &read, &total);
+            NetUserGetGroups(m_server.c_str(), name, 1, &buffer, preferred_max_bytes, &read, &total);
         if (status == ERROR_MORE_DATA) {
             // The call cannot resume, and a list cut at the buffer's size would lose groups: ask
             // once more for all of them.
+            m_groups.reset(buffer);
+            buffer = nullptr;
             read = 0;
-            status = NetUserGetGroups(m_server.c_str(), name, 1, m_groups.out(), MAX_PREFERRED_LENGTH, &read, &total);
+            status = NetUserGetGroups(m_server.c_str(), name, 1, &buffer, MAX_PREFERRED_LENGTH, &read, &total);
         }
+        m_groups.reset(buffer);
         m_group_names.clear();
-        const GROUP_USERS_INFO_1* groups = m_groups.as<GROUP_USERS_INFO_1>();
+        const auto* groups = reinterpret_cast<const GROUP_USERS_INFO_1*>(buffer);
         for (DWORD i = 0; groups != nullptr && i < read; ++i) {
             m_group_names.push_back(units_of(groups[i].grui1_name));
         }
