@@ -1,6 +1,6 @@
 #include "cli/cli.h"
 
-#include <unistd.h>
+#include <getopt.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -161,7 +161,9 @@ int parse_command_line(int argc, char** argv, std::u16string& username, int& spe
 
     optind = 0; // a full restart of the scanner, which also rereads POSIXLY_CORRECT
     int option = 0;
-    while ((option = getopt(argc, argv, k_options)) != -1) {
+    // getopt_long without long options is GNU getopt on every C library: mingw-w64's plain getopt
+    // does not permute operands and options.
+    while ((option = getopt_long(argc, argv, k_options, nullptr, nullptr)) != -1) {
         switch (option) {
         case 'Q':
             switch (optarg[0]) {

@@ -1,11 +1,8 @@
 // The one path from the tool to standard output, a buffer flushed in large writes, and the other
 // small text helpers.
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
-#include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -19,7 +16,7 @@ constexpr std::size_t k_buffer_size = std::size_t{64} * 1024;
 
 char g_buffer[k_buffer_size];
 std::size_t g_used = 0;
-int g_fd = STDOUT_FILENO;
+int g_fd = 1; // standard output
 
 bool is_high_surrogate(char16_t unit)
 {
@@ -33,20 +30,16 @@ bool is_low_surrogate(char16_t unit)
 [[noreturn]] void fail_output(int error)
 {
     if (error == EPIPE) {
-        // The reader has gone: end as any filter does when its pipe closes.
-        (void)std::signal(SIGPIPE, SIG_DFL);
-        (void)std::raise(SIGPIPE);
-        // cppcheck-suppress unreachableCode ; raise returns when SIGPIPE is blocked
-        _exit(1);
+        end_for_closed_pipe();
     }
     write_error(std::string("ERR: cannot write output: ") + std::strerror(error) + "\n");
-    _exit(1);
+    std::_Exit(1);
 }
 
 void write_all(int fd, const char* data, std::size_t size)
 {
     while (size > 0) {
-        const ssize_t written = ::write(fd, data, size);
+        const std::ptrdiff_t written = write_to_descriptor(fd, data, size);
         if (written < 0) {
             if (errno == EINTR) {
                 continue;
@@ -126,23 +119,12 @@ int set_output_fd(int fd)
     return previous;
 }
 
-void guard_standard_descriptors()
-{
-    const int modes[] = {O_RDONLY, O_RDONLY, O_WRONLY};
-    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
-        if (::fcntl(fd, F_GETFD) == -1 && errno == EBADF) {
-            // The lowest free descriptor is this one, since the ones below it are open.
-            (void)::open("/dev/null", modes[fd]);
-        }
-    }
-}
-
 void write_error(std::string_view bytes)
 {
     const char* data = bytes.data();
     std::size_t size = bytes.size();
     while (size > 0) {
-        const ssize_t written = ::write(STDERR_FILENO, data, size);
+        const std::ptrdiff_t written = write_to_descriptor(2, data, size);
         if (written < 0 && errno == EINTR) {
             continue;
         }

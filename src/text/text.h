@@ -3,6 +3,7 @@
 // the one buffered byte writer for standard output, the error writer and the descriptor guard.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -32,5 +33,13 @@ void write_error(std::string_view bytes);
 // file the tool or a library opens later takes their place: standard output read-only, so that
 // writing records to it still fails and is reported.
 void guard_standard_descriptors();
+
+// --- the platform's side of the streams (streams_posix.cpp, streams_windows.cpp) ---------------
+
+// One write of at most `size` bytes to a file descriptor: the count written, or -1 with errno set.
+// On Windows the C runtime's text mode turns each line feed into CR LF on the way.
+std::ptrdiff_t write_to_descriptor(int fd, const char* data, std::size_t size);
+// Ends the process as a filter ends when the reader of its output has gone.
+[[noreturn]] void end_for_closed_pipe();
 
 } // namespace tavrick
