@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Writes passwd, group and shadow files for nss_wrapper with N accounts, N/10 groups and three
 memberships per account. The same N always gives the same files.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Runs a command with standard output to /dev/null and prints, on one line of standard output, its
 // wall time in seconds, its peak resident memory in KiB, its exit status and its CPU time (user plus
 // system) in seconds.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The account-database reads that a listing with groups and account state cannot do without: one
 // pass each over shadow, passwd and group through NSS, reading every field such a listing uses,
 // and nothing else. The benchmark times it to show how much of the tool's time is the database's.

@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Times listing a real Samba domain controller's accounts with their groups: `tavrick -S` with a
 # password, the same with a Kerberos ticket, and the bare libnetapi calls the tool makes (password
 # only), inside private namespaces against the test domain of tests/remote. Prints each run and the

@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Times listing a real Samba server's accounts with their groups: the tool against the bare libnetapi
 # calls it makes (one NetUserEnum pass, one NetUserGetGroups per account, in one process), both
 # inside private namespaces against a standalone server on 127.0.0.1. Prints the median, minimum and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The floor for listing a server's accounts: the libnetapi calls the tool makes, made bare in one
 // process (one NetUserEnum pass at level 3, then one NetUserGetGroups per account), with nothing
 // written. Credentials come from USER (name%password); the server is the first argument.

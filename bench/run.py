@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Times Tavrick against the floor of the same account data read through NSS.
 
 For each size N it generates N accounts, N/10 groups and three memberships per account (see

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds a Release tavrick in build-bench/ and runs the benchmark; arguments go to bench/run.py
 # (--sizes, --rounds, --keep, --remote SCRIPT). Needs what ./tools/install-deps.sh installs.
 #

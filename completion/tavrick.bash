@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # bash completion for tavrick(1)                                   -*- shell-script -*-
 #
 # Completes the option letters, the letters of -Q and -F, host names for -S, and user names of the

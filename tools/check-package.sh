@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the Debian package from a configured build folder (default: build), checks it with lintian,
 # installs it with apt, and checks what it ships: the binary, the manual page and the changelog all
 # carry the package's version, the manual page renders without warnings, and bash completes the

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the tool without Samba's libnetapi in build-without-netapi/ and checks that a server request
 # is then answered "This network request is not supported" (status 50) on standard output, with
 # nothing on standard error and exit status 0. Extra arguments go to CMake's configure step.

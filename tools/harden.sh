@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Hardening checks, run by CI after the main tests; each step fails the run on any finding:
 #   1. the whole test suite built with address and undefined-behaviour sanitizers (build-asan/);
 #   2. the libFuzzer target (build-fuzz/) for FUZZ_SECONDS (default 60), starting from the seeds in

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs, as root on Debian 12, what building and testing Tavrick needs.
 set -eu
 export DEBIAN_FRONTEND=noninteractive

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds Tavrick with its tests in build/ and runs them. Extra arguments go to CMake's configure step.
 set -eu
 cd "$(dirname "$0")/.."

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The enumeration driver, the account records it pages through, and the interface of the account
 // sources that supply them.
 #pragma once

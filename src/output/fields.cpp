@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Digit encoders, labels, delimiters and the field writers every record is made of.
 #include <cstdio>
 #include <cstdlib>

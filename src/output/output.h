@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Record output: the digit encoders, the field writers and the two record layouts, all writing
 // through the byte writer of text/text.h.
 #pragma once

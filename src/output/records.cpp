@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The two record layouts: name, full name and groups; or every account field and the groups.
 #include <algorithm>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // This machine's accounts through NSS, a page at a time: passwd for the accounts, shadow for their
 // state (local_record.cpp), group for their memberships (member_index.cpp).
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A server's accounts through Samba's libnetapi: NetUserEnum at level 3 and NetUserGetGroups at
 // level 1, with the library's answers widened into the tool's records and its failures reported as
 // Windows reports them.

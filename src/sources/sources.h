@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The account sources behind the AccountSource interface: this machine's accounts through NSS, and
 // a server's through Samba's libnetapi.
 #pragma once

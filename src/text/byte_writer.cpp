@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The one path from the tool to standard output, a buffer flushed in large writes, and the other
 // small text helpers.
 #include <algorithm>

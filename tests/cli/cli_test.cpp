@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The server name as the parser keeps it; the case table cannot show it without a server to ask.
 #include <gtest/gtest.h>
 

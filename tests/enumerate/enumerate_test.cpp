@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The driver on an in-memory source: pages asked for, accounts written, groups looked up, failures.
 #include <gtest/gtest.h>
 

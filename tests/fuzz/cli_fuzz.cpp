@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Fuzzes the tool from its command line (a mode byte, bit 0 for POSIXLY_CORRECT, then arguments
 // separated by zero bytes) over accounts holding the writer's corner cases. With -Wl,--wrap=exit the
 // tool's exits jump back here (exit is noexcept: no throw) and run no destructors, so the tool's

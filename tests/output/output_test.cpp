@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The byte writer with code units above 255 at the buffer's edge; layouts are in tests/cases.
 #include <gtest/gtest.h>
 

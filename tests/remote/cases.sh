@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # shellcheck shell=bash disable=SC2154 # $tavrick, $here and $work come from the script that sources this
 # The remote tests' runner: walks a case table (data/*.cases), a case a line: name | environment |
 # arguments | expected NAME | words; compares stdout, stderr and the exit status exactly with

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 """dc-accounts.py DIR COUNT PASSWORD: the test domain's accounts, written straight into a provisioned
 domain controller's database in one transaction, with the system Python (Samba's bindings). The bulk
 accounts carry no password (flags 0x220), since deriving a password's Kerberos keys costs the

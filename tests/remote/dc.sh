@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # dc.sh TAVRICK: the built tool against a real Samba AD domain controller on 127.0.0.3 in private
 # network and mount namespaces, with passwords and Kerberos: walks data/dc.cases (see cases.sh).
 # Exits 0 when every case passes, 1 when one fails, 77 (skipped) where it cannot run.

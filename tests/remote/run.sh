@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # run.sh TAVRICK [NSS_WRAPPER]: the built tool against a real standalone Samba server on 127.0.0.1 in
 # private network and mount namespaces, faults of the server included: walks data/samba.cases (see
 # cases.sh). Exits 0 when every case passes, 1 when one fails, 77 (skipped) where it cannot run.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # shellcheck shell=bash disable=SC2034 # DC_HOST is for the scripts that source this
 # A real Samba AD domain controller on 127.0.0.3 for the remote tests: the domain EXAMPLE (realm
 # EXAMPLE.TEST), its server dc1.example.test and a KDC; sourced after samba-server.sh. All of it under

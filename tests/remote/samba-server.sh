@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # shellcheck shell=bash disable=SC2046 # $(samba_environment) splits into its assignments
 # A real standalone Samba server on 127.0.0.1 for the remote tests and benchmark; sourced. All of it
 # lives under one folder, its accounts in nss_wrapper files (data/passwd, data/group and COUNT bulk

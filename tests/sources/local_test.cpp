@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The local source: shadow state and record as pure functions, the group lookups, nsswitch.conf.
 #include <gtest/gtest.h>
 

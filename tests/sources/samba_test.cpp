@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The samba source without a server: the whole listing through the driver against a scripted
 // stand-in for libnetapi (record mapping, group lists, status mapping, a lost connection), and where
 // the credentials come from. tests/remote runs the same source against real servers.
