@@ -90,6 +90,18 @@ int enumerate_accounts(int argc, char** argv, const SourceOpener& open_source)
     parse_command_line(argc, argv, username, specific_user);
 
     const std::unique_ptr<AccountSource> source = open_source(g_settings.server.view());
+    ListingPlan plan;
+    plan.first_account_only = specific_user == 0 && g_settings.structure_mode != 0;
+    // A named account is selected by its name alone, whatever its flags, and does not stop the
+    // listing; otherwise by its flags, and structure mode stops after the first account.
+    const auto named = [&username](const char16_t* name) {
+        return name != nullptr && equal_ignoring_ascii_case(username.c_str(), name);
+    };
+    plan.reads_record = [named, specific_user](const char16_t* name) { return specific_user == 0 || named(name); };
+    plan.writes = [named, specific_user](const USER_INFO_3& account) {
+        return specific_user != 0 ? named(account.name) : is_selected(account);
+    };
+    source->plan_listing(plan);
     for (;;) {
         const USER_INFO_3* records = nullptr;
         std::uint32_t entries_read = 0;
@@ -101,19 +113,12 @@ int enumerate_accounts(int argc, char** argv, const SourceOpener& open_source)
         bool stop = false;
         for (std::uint32_t i = 0; i < entries_read && !stop; ++i) {
             const USER_INFO_3& account = records[i];
-            if (specific_user != 0) {
-                if (account.name != nullptr && equal_ignoring_ascii_case(username.c_str(), account.name)) {
-                    write_user_record(*source, account);
-                    write_record_delimiter();
-                }
-                continue;
-            }
-            if (is_selected(account)) {
+            if (plan.writes(account)) {
                 write_user_record(*source, account);
                 write_record_delimiter();
             }
             // A structure record stands for the layout, so one is enough.
-            stop = g_settings.structure_mode != 0;
+            stop = plan.first_account_only;
         }
         if (stop || status == k_status_success || entries_read == 0) {
             break;
