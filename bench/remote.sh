@@ -9,7 +9,9 @@
 #   bench/remote.sh [BUILD_DIR | TOOL] [ACCOUNTS] [RUNS]     (defaults: build, 300, 3; needs root)
 #
 # Environment: DELAYS (milliseconds each way, default "0 2 5"), MEMORY_ACCOUNTS (default 5000; 0
-# leaves the memory run out), TOOL_ARGS (default "-Q a"). Given the tool's path instead of a CMake
+# leaves the memory run out), TOOL_ARGS (default "-Q a"), TOOL_ENV (assignments for the tool, such as
+# TAVRICK_SERVER_CONNECTIONS=1), PROGRAMS (default "tool bare"; "tool" alone for growth figures,
+# where the bare calls would take many minutes). At 0 ms the times are taken without the proxy, the counts through it. Given the tool's path instead of a CMake
 # build folder (as bench/run.sh does), the folder is the tool's, and the bare program is built there
 # when it is missing. Exits 1 when a target is missed: at 0 ms the tool at most 1.3 times the bare
 # calls, at 5 ms at most one eighth of them.
@@ -33,6 +35,8 @@ runs=${3:-3}
 delays=${DELAYS:-0 2 5}
 memory_accounts=${MEMORY_ACCOUNTS:-5000}
 read -r -a tool_args <<<"${TOOL_ARGS:--Q a}"
+read -r -a tool_env <<<"${TOOL_ENV:-}"
+read -r -a programs <<<"${PROGRAMS:-tool bare}"
 
 # shellcheck source=../tests/remote/samba-server.sh
 . "$root/tests/remote/samba-server.sh"
@@ -63,9 +67,9 @@ trap cleanup EXIT
 
 credentials="USER=tester%$SAMBA_PASSWORD"
 target=127.0.0.1
-tool() { env -i PATH=/usr/bin:/bin "$credentials" "$build/measure" "$build/tavrick" -S "$target" "${tool_args[@]}" 2>/dev/null; }
+tool() { env -i PATH=/usr/bin:/bin "$credentials" "${tool_env[@]}" "$build/measure" "$build/tavrick" -S "$target" "${tool_args[@]}" 2>/dev/null; }
 bare() { env -i PATH=/usr/bin:/bin "$credentials" "$build/measure" "$build/tavrick_remote_bare" "$target" 2>/dev/null; }
-records() { env -i PATH=/usr/bin:/bin "$credentials" "$build/tavrick" -S "$target" "${tool_args[@]}" | wc -l; }
+records() { env -i PATH=/usr/bin:/bin "$credentials" "${tool_env[@]}" "$build/tavrick" -S "$target" "${tool_args[@]}" | wc -l; }
 
 # start_proxy MS: a proxy on 127.0.0.2:445 to the server, delaying MS each way.
 start_proxy() {
@@ -88,15 +92,18 @@ median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print v[int(
 samba_prepare "$work/server" "$accounts" || exit 1
 samba_start "$work/server" || exit 1
 written=$(records)
-echo "accounts on the server: $((accounts + 6)); tavrick -S ${tool_args[*]} writes $written records; $runs runs each"
+echo "accounts on the server: $((accounts + 6)); ${tool_env[*]} tavrick -S ${tool_args[*]} writes $written records; $runs runs each"
 printf '%-8s %-8s %9s %9s %9s %11s %9s %9s\n' delay program "wall s" "min s" "CPU s" accounts/s requests/acct connections
 verdict=0
 for delay in $delays; do
     start_proxy "$delay"
     declare -A wall=()
-    for program in tool bare; do
+    for program in "${programs[@]}"; do
         "$program" >/dev/null # warms the server's caches
         read -r connections requests < <(counted "$program")
+        if [ "$delay" = 0 ]; then
+            target=127.0.0.1
+        fi
         times=()
         cpus=()
         for ((i = 0; i < runs; i++)); do
@@ -105,11 +112,15 @@ for delay in $delays; do
             times+=("$seconds")
             cpus+=("$cpu")
         done
+        target=127.0.0.2
         wall[$program]=$(median "${times[@]}")
         awk -v d="$delay" -v p="$program" -v w="${wall[$program]}" -v m="$(printf '%s\n' "${times[@]}" | sort -g | head -1)" \
             -v c="$(median "${cpus[@]}")" -v n="$((accounts + 6))" -v r="$requests" -v k="$connections" \
             'BEGIN { printf "%-8s %-8s %9.2f %9.2f %9.2f %11.1f %12.1f %11d\n", d " ms", p, w, m, c, n / w, r / n, k }'
     done
+    if [ -z "${wall[bare]:-}" ]; then
+        continue
+    fi
     ratio=$(awk -v t="${wall[tool]}" -v b="${wall[bare]}" 'BEGIN { printf "%.3f", t / b }')
     limit=
     case $delay in

@@ -473,9 +473,9 @@ class SambaSource final : public AccountSource, public ServerConnection {
         });
         // cppcheck-suppress knownConditionTrueFalse ; the library call above fills the buffer
         if (buffer != nullptr) {
-            const auto* groups = reinterpret_cast<const GROUP_USERS_INFO_1*>(buffer);
+            const auto* entries = reinterpret_cast<const GROUP_USERS_INFO_1*>(buffer);
             for (std::uint32_t i = 0; i < read; ++i) {
-                m_group_names.push_back(m_group_text.store(bytes_of(groups[i].grui1_name)));
+                m_group_names.push_back(m_group_text.store(bytes_of(entries[i].grui1_name)));
             }
             m_api->buffer_free(buffer);
         }

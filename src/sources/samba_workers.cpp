@@ -237,10 +237,10 @@ class ParallelServerSource final : public AccountSource {
 
     Worker* idle_worker()
     {
-        for (Worker& worker : m_workers) {
-            if (!worker.job) {
-                return &worker;
-            }
+        const auto idle =
+            std::find_if(m_workers.begin(), m_workers.end(), [](const Worker& worker) { return !worker.job; });
+        if (idle != m_workers.end()) {
+            return &*idle;
         }
         return m_workers.size() < m_limit ? start_worker() : nullptr;
     }
@@ -320,13 +320,13 @@ class ParallelServerSource final : public AccountSource {
     // killed, since what it waits for is no longer wanted. All are reaped.
     void stop_workers()
     {
-        for (Worker& worker : m_workers) {
+        for (const Worker& worker : m_workers) {
             if (worker.job) {
                 ::kill(worker.pid, SIGKILL);
             }
             ::close(worker.fd);
         }
-        for (Worker& worker : m_workers) {
+        for (const Worker& worker : m_workers) {
             while (::waitpid(worker.pid, nullptr, 0) < 0 && errno == EINTR) {
             }
         }
