@@ -69,16 +69,29 @@ std::string account_status_message(std::uint32_t status)
     }
 }
 
-void get_user_groups(AccountSource& source, const char16_t* user_name, GroupNameList& list)
+bool is_connection_failure(std::uint32_t status)
+{
+    switch (status) {
+    case k_status_unexpected_network_error:
+    case k_status_bad_netpath:
+    case k_status_network_name_deleted:
+    case k_status_timeout:
+    case k_status_destination_not_found: return true;
+    default: return false;
+    }
+}
+
+std::uint32_t get_user_groups(AccountSource& source, const char16_t* user_name, GroupNameList& list)
 {
     list.names.clear();
     if (user_name == nullptr) {
-        return; // an account without a name has no groups to ask for
+        return k_status_success; // an account without a name has no groups to ask for
     }
     const char16_t* const* names = nullptr;
     std::uint32_t entries_read = 0;
-    source.user_groups(user_name, k_groups_bytes, names, entries_read); // a failure leaves fewer names
-    list.names.assign(names, names + (names == nullptr ? 0 : entries_read));
+    const std::uint32_t status = source.user_groups(user_name, k_groups_bytes, names, entries_read);
+    list.names.assign(names, names + (names == nullptr ? 0 : entries_read)); // a failure leaves fewer names
+    return status;
 }
 
 int enumerate_accounts(int argc, char** argv, const SourceOpener& open_source)
@@ -102,7 +115,18 @@ int enumerate_accounts(int argc, char** argv, const SourceOpener& open_source)
         return specific_user != 0 ? named(account.name) : is_selected(account);
     };
     source->plan_listing(plan);
-    for (;;) {
+    // Writes one account and its delimiter; false, with the message written instead, when the
+    // server could not be reached for its groups.
+    const auto write_account = [&](const USER_INFO_3& account) {
+        const std::uint32_t status = write_user_record(*source, account);
+        if (status != k_status_success) {
+            write_bytes(account_status_message(status));
+            return false;
+        }
+        write_record_delimiter();
+        return true;
+    };
+    for (bool more = true; more;) {
         const USER_INFO_3* records = nullptr;
         std::uint32_t entries_read = 0;
         const std::uint32_t status = source->enumerate_page(k_page_bytes, resume_handle, records, entries_read);
@@ -110,19 +134,14 @@ int enumerate_accounts(int argc, char** argv, const SourceOpener& open_source)
             write_bytes(account_status_message(status));
             break;
         }
-        bool stop = false;
-        for (std::uint32_t i = 0; i < entries_read && !stop; ++i) {
+        bool go_on = true;
+        for (std::uint32_t i = 0; i < entries_read && go_on; ++i) {
             const USER_INFO_3& account = records[i];
-            if (plan.writes(account)) {
-                write_user_record(*source, account);
-                write_record_delimiter();
-            }
+            go_on = !plan.writes(account) || write_account(account);
             // A structure record stands for the layout, so one is enough.
-            stop = plan.first_account_only;
+            go_on = go_on && !plan.first_account_only;
         }
-        if (stop || status == k_status_success || entries_read == 0) {
-            break;
-        }
+        more = go_on && status == k_status_more_data && entries_read != 0;
     }
     flush_output();
     return 0;

@@ -16,11 +16,15 @@ inline constexpr std::uint32_t k_status_success = 0;
 inline constexpr std::uint32_t k_status_access_denied = 5;
 inline constexpr std::uint32_t k_status_not_supported = 50;
 inline constexpr std::uint32_t k_status_bad_netpath = 53;
+inline constexpr std::uint32_t k_status_unexpected_network_error = 59;
+inline constexpr std::uint32_t k_status_network_name_deleted = 64;
+inline constexpr std::uint32_t k_status_timeout = 121;
 inline constexpr std::uint32_t k_status_more_data = 234;
 inline constexpr std::uint32_t k_status_logon_failure = 1326;
 inline constexpr std::uint32_t k_status_password_expired = 1330;
 inline constexpr std::uint32_t k_status_account_disabled = 1331;
 inline constexpr std::uint32_t k_status_none_mapped = 1332;
+inline constexpr std::uint32_t k_status_destination_not_found = 2152;
 inline constexpr std::uint32_t k_status_accounts_database = 2229;
 
 // Account flag bits.
@@ -103,7 +107,8 @@ class AccountSource {
                                          const USER_INFO_3*& records, std::uint32_t& entries_read) = 0;
 
     // Fetches the group names of one account. `entries_read` is the number of names in `names`,
-    // whatever the status; the names stay valid until the next call.
+    // whatever the status; the names stay valid until the next call. A status for which
+    // is_connection_failure holds ends the listing.
     virtual std::uint32_t user_groups(const char16_t* user_name, std::uint32_t preferred_max_bytes,
                                       const char16_t* const*& names, std::uint32_t& entries_read) = 0;
 };
@@ -120,8 +125,16 @@ int enumerate_accounts(int argc, char** argv, const SourceOpener& open_source = 
 // The message written for a failing status of the enumeration, ending in a line feed.
 std::string account_status_message(std::uint32_t status);
 
-// Fills `list` with the groups of `user_name`, as the source reports them.
-void get_user_groups(AccountSource& source, const char16_t* user_name, GroupNameList& list);
+// Fills `list` with the groups of `user_name`, as the source reports them, and returns the
+// source's status for them.
+std::uint32_t get_user_groups(AccountSource& source, const char16_t* user_name, GroupNameList& list);
+
+// True for a status that says the server could not be reached for the request: the connection
+// broke (64, 59), it timed out (121), or it could not be opened again (53, 2152). A group lookup
+// that fails so ends the listing there, with its message, as a failing page does: the account
+// would otherwise be written without the groups it has. Any other failing group lookup (access
+// refused, the account deleted since its page was read) still writes the groups it reported.
+bool is_connection_failure(std::uint32_t status);
 
 // True when the two names are equal once the ASCII letters A to Z are folded to lower case.
 bool equal_ignoring_ascii_case(const char16_t* left, const char16_t* right);

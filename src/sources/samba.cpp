@@ -7,19 +7,18 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <csignal>
-#include <cstdint> // before netapi.h, which uses the fixed-width types without including them
-
-#include <netapi.h>
-
 #include <algorithm>
 #include <array>
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <utility>
 
 #include "output/output.h"
+#include "sources/samba_library.h"
 #include "sources/sources.h"
 
 namespace tavrick {
@@ -107,25 +106,14 @@ std::uint32_t windows_status_of(std::string_view nt_status, std::uint32_t otherw
     return otherwise;
 }
 
-// The library's entry points, resolved from the library loaded on first use.
-struct NetApi {
-    decltype(&::libnetapi_init) init = nullptr;
-    decltype(&::libnetapi_free) free = nullptr;
-    decltype(&::libnetapi_set_username) set_username = nullptr;
-    decltype(&::libnetapi_set_password) set_password = nullptr;
-    decltype(&::libnetapi_set_use_kerberos) set_use_kerberos = nullptr;
-    decltype(&::libnetapi_get_error_string) get_error_string = nullptr;
-    decltype(&::NetUserEnum) user_enum = nullptr;
-    decltype(&::NetUserGetGroups) user_get_groups = nullptr;
-    decltype(&::NetUserGetInfo) user_get_info = nullptr;
-    decltype(&::NetApiBufferFree) buffer_free = nullptr;
-};
-
 template <typename Function> bool resolve(void* library, const char* name, Function& function)
 {
     function = reinterpret_cast<Function>(::dlsym(library, name));
     return function != nullptr;
 }
+
+// NetUserGetInfo, which only the parallel source's workers call; resolved with the rest.
+decltype(&::NetUserGetInfo) g_user_get_info = nullptr;
 
 // Loads libnetapi once; null, with the reason on standard error, when it cannot be loaded.
 const NetApi* load_netapi()
@@ -141,7 +129,7 @@ const NetApi* load_netapi()
                          resolve(library, "libnetapi_get_error_string", api.get_error_string) &&
                          resolve(library, "NetUserEnum", api.user_enum) &&
                          resolve(library, "NetUserGetGroups", api.user_get_groups) &&
-                         resolve(library, "NetUserGetInfo", api.user_get_info) &&
+                         resolve(library, "NetUserGetInfo", g_user_get_info) &&
                          resolve(library, "NetApiBufferFree", api.buffer_free);
         if (!all) {
             const char* reason = ::dlerror();
@@ -326,19 +314,33 @@ class SigpipeBlocked {
     sigset_t m_previous{};
 };
 
+// Removes the variables from which the library would take credentials by itself when a context is
+// initialised: it parses them with no regard for odd values (USER='%' crashes it) and complains
+// about password files on its own. The tool has read them already and hands the result over.
+void forget_credential_variables()
+{
+    for (const char* name : {"USER", "LOGNAME", "PASSWD", "PASSWD_FILE", "PASSWD_FD"}) {
+        ::unsetenv(name);
+    }
+}
+
 class SambaSource final : public AccountSource, public ServerConnection {
   public:
-    // What the library prints goes to standard error as it comes, or is kept for take_printed.
+    // What the library prints goes to standard error as it comes, or is kept for take_printed;
+    // kept, a problem with the password file is left for the caller to report.
     enum class Printed { to_standard_error, kept };
 
-    explicit SambaSource(std::u16string_view server, Printed printed = Printed::to_standard_error)
+    SambaSource(std::u16string_view server, const NetApi* api, Printed printed = Printed::to_standard_error)
         // Read first: initialising the library wipes the password out of USER.
         : m_server(narrow(server)),
-          m_credentials(server_credentials([](const char* name) { return std::getenv(name); })), m_api(load_netapi())
+          m_credentials(server_credentials([](const char* name) { return std::getenv(name); })), m_api(api)
     {
         if (printed == Printed::kept) {
             m_streams.keep_printed();
+        } else if (!m_credentials.problem.empty()) {
+            write_error(m_credentials.problem);
         }
+        forget_credential_variables();
         m_init_status = m_api != nullptr ? open_context() : k_status_not_supported;
     }
 
@@ -422,7 +424,11 @@ class SambaSource final : public AccountSource, public ServerConnection {
         }
         std::uint8_t* buffer = nullptr;
         const std::uint32_t status = call_library([&]() -> std::uint32_t {
-            return m_api->user_get_info(m_server.c_str(), name.c_str(), k_level_accounts, &buffer);
+            if (g_user_get_info == nullptr) {
+                return k_status_not_supported;
+            }
+            return static_cast<std::uint32_t>(
+                g_user_get_info(m_server.c_str(), name.c_str(), k_level_accounts, &buffer));
         });
         // cppcheck-suppress knownConditionTrueFalse ; the library call above fills the buffer
         if (buffer != nullptr) {
@@ -572,9 +578,12 @@ class SambaSource final : public AccountSource, public ServerConnection {
         return record;
     }
 
-    // Makes one call into the library and returns the status to report for it.
+    // Makes one call into the library and returns the status to report for it. What has been
+    // written so far goes out first: the call may wait on the network for long, and a reader sees
+    // the listing grow, and keeps it when the wait is interrupted.
     template <typename Call> std::uint32_t call_library(Call call)
     {
+        flush_output();
         std::uint32_t status = 0;
         std::string printed;
         std::string error_text;
@@ -612,6 +621,40 @@ class SambaSource final : public AccountSource, public ServerConnection {
     TextStore m_group_text;
     std::vector<const char16_t*> m_group_names;
 };
+
+// The first line of the file at `path` (all of it when it has no line feed, empty when it is empty)
+// as the password; what is wrong with a file that cannot be read, in `problem`.
+void read_password_file(const char* path, ServerCredentials& credentials)
+{
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    std::string line;
+    int error = fd < 0 ? errno : 0;
+    for (std::array<char, 256> chunk{}; error == 0;) {
+        const ssize_t got = ::read(fd, chunk.data(), chunk.size());
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            error = got < 0 ? errno : 0;
+            break;
+        }
+        const std::string_view text(chunk.data(), static_cast<std::size_t>(got));
+        const std::size_t end = text.find('\n');
+        line.append(text.substr(0, end));
+        if (end != std::string_view::npos) {
+            break;
+        }
+    }
+    if (fd >= 0) {
+        ::close(fd);
+    }
+    if (error != 0) {
+        credentials.problem =
+            std::string("ERR: cannot read the password file ") + path + ": " + std::strerror(error) + "\n";
+    } else {
+        credentials.password = std::move(line);
+    }
+}
 
 } // namespace
 
@@ -661,12 +704,7 @@ ServerCredentials server_credentials(const std::function<const char*(const char*
         credentials.password = password;
     }
     if (const char* path = variable("PASSWD_FILE"); path != nullptr && *path != '\0') {
-        // The first line of the file; an unreadable file leaves the password as it was.
-        std::ifstream file(path, std::ios::binary);
-        std::string line;
-        if (file && std::getline(file, line)) {
-            credentials.password = line;
-        }
+        read_password_file(path, credentials);
     }
     const char* cache = variable("KRB5CCNAME");
     credentials.use_kerberos = cache != nullptr && *cache != '\0';
@@ -675,7 +713,12 @@ ServerCredentials server_credentials(const std::function<const char*(const char*
 
 std::unique_ptr<ServerConnection> open_server_connection(std::u16string_view server)
 {
-    return std::make_unique<SambaSource>(server, SambaSource::Printed::kept);
+    return std::make_unique<SambaSource>(server, load_netapi(), SambaSource::Printed::kept);
+}
+
+std::unique_ptr<AccountSource> open_samba_source(std::u16string_view server, const NetApi* api)
+{
+    return std::make_unique<SambaSource>(server, api);
 }
 
 std::unique_ptr<AccountSource> open_samba_source(std::u16string_view server)
@@ -683,9 +726,14 @@ std::unique_ptr<AccountSource> open_samba_source(std::u16string_view server)
     const unsigned connections = server_connections(std::getenv("TAVRICK_SERVER_CONNECTIONS"));
     // The workers inherit the loaded library; without it the one-connection source says why.
     if (connections > 1 && load_netapi() != nullptr) {
+        // Each worker reads the credentials again, after the fork; a problem is reported once.
+        const ServerCredentials credentials = server_credentials([](const char* name) { return std::getenv(name); });
+        if (!credentials.problem.empty()) {
+            write_error(credentials.problem);
+        }
         return open_parallel_server_source(server, connections);
     }
-    return std::make_unique<SambaSource>(server);
+    return open_samba_source(server, load_netapi());
 }
 
 } // namespace tavrick

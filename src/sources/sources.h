@@ -165,12 +165,14 @@ struct ServerCredentials {
     std::string user;     // NAME, DOMAIN\NAME or NAME@REALM; empty for an anonymous session
     std::string password; // empty when none is given
     bool use_kerberos = false;
+    std::string problem; // what is wrong with the password file, as a line for standard error
 };
 
 // The credentials as Samba's clients take them from the environment: the user from USER (LOGNAME
 // when USER is unset) up to its first '%'; the password after that '%', replaced by PASSWD when set,
-// and by the first line of the file PASSWD_FILE names when that file can be read; Kerberos when
-// KRB5CCNAME is set and not empty. `variable` returns a variable's value, or null when it is unset.
+// and by the first line of the file PASSWD_FILE names (empty for an empty file); Kerberos when
+// KRB5CCNAME is set and not empty. A PASSWD_FILE that cannot be read leaves the password as it was
+// and says why in `problem`. `variable` returns a variable's value, or null when it is unset.
 ServerCredentials server_credentials(const std::function<const char*(const char*)>& variable);
 
 // The status Windows would report for a libnetapi call that returned `status`, given the library's

@@ -1,0 +1,34 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The libnetapi entry points the samba source calls, as one table: the real library's, loaded on
+// first use, or a stand-in's, so that the source's handling of the library's answers can be
+// exercised without a server.
+#pragma once
+
+#include <cstdint> // before netapi.h, which uses the fixed-width types without including them
+
+#include <netapi.h>
+
+#include <memory>
+#include <string_view>
+
+#include "enumerate/enumerate.h"
+
+namespace tavrick {
+
+struct NetApi {
+    decltype(&::libnetapi_init) init = nullptr;
+    decltype(&::libnetapi_free) free = nullptr;
+    decltype(&::libnetapi_set_username) set_username = nullptr;
+    decltype(&::libnetapi_set_password) set_password = nullptr;
+    decltype(&::libnetapi_set_use_kerberos) set_use_kerberos = nullptr;
+    decltype(&::libnetapi_get_error_string) get_error_string = nullptr;
+    decltype(&::NetUserEnum) user_enum = nullptr;
+    decltype(&::NetUserGetGroups) user_get_groups = nullptr;
+    decltype(&::NetApiBufferFree) buffer_free = nullptr;
+};
+
+// The samba source for `server` on the entry points of `api`, which must outlive it; null stands
+// for a library that could not be loaded.
+std::unique_ptr<AccountSource> open_samba_source(std::u16string_view server, const NetApi* api);
+
+} // namespace tavrick
