@@ -424,6 +424,7 @@ class SambaSource final : public AccountSource, public ServerConnection {
         }
         std::uint8_t* buffer = nullptr;
         const std::uint32_t status = call_library([&]() -> std::uint32_t {
+            // cppcheck-suppress knownConditionTrueFalse ; set when the library is loaded
             if (g_user_get_info == nullptr) {
                 return k_status_not_supported;
             }
