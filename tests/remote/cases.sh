@@ -1,57 +1,56 @@
-# shellcheck shell=bash disable=SC2154 # $tavrick and $work come from the script that sources this
-# What the remote test scripts share: running the built tool in an exact environment, and comparing
-# what it wrote. Sourced once $tavrick (the tool), $here (this folder) and $work (a scratch folder)
-# are set; `cases` and `failures` count the results.
+# shellcheck shell=bash disable=SC2154 # $tavrick, $here and $work come from the script that sources this
+# The remote tests' runner: walks a case table (data/*.cases), a case a line: name | environment |
+# arguments | expected NAME | words; compares stdout, stderr and the exit status exactly with
+# expected/NAME.out and .err (none: nothing). Environment and arguments are shell words ($work,
+# $SAMBA_DATA). A word is an exit status or a hook: before_HOOK, after_HOOK around the tool, run_HOOK
+# instead. In expected files @WORK@ is the scratch folder, @DATA@ data/, @NETAPI@ libnetapi; `substitutions` add.
+failures=0 cases=0
+substitutions=()
+# For a sanitizer build: full stacks for the leak checker, and libnetapi's own leaks left out.
+sanitizers=("ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}fast_unwind_on_malloc=0" "UBSAN_OPTIONS=${UBSAN_OPTIONS:-}"
+    "LSAN_OPTIONS=${LSAN_OPTIONS:+$LSAN_OPTIONS:}suppressions=$here/lsan.supp:print_suppressions=0")
 
-failures=0
-cases=0
-
-# For a sanitizer build of the tool: the caller's sanitizer settings, full stacks for the leak
-# checker (the Samba libraries keep no frame pointers), and libnetapi's own leaks left out.
-sanitizers=(
-    "ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}fast_unwind_on_malloc=0"
-    "LSAN_OPTIONS=${LSAN_OPTIONS:+$LSAN_OPTIONS:}suppressions=$here/lsan.supp:print_suppressions=0"
-    "UBSAN_OPTIONS=${UBSAN_OPTIONS:-}"
-)
-
-# run ASSIGNMENT... -- ARGUMENT...: runs the tool in exactly that environment (plus PATH, TZ and the
-# sanitizer settings; an assignment of TZ replaces UTC0), with standard input from $stdin (default
-# /dev/null); leaves $work/out, $work/err and $status.
-run() {
-    local environment=()
-    while [ "$1" != -- ]; do
-        environment+=("$1")
-        shift
-    done
-    shift
-    env -i PATH=/usr/bin:/bin TZ=UTC0 "${sanitizers[@]}" "${environment[@]}" "$tavrick" "$@" \
-        <"${stdin:-/dev/null}" >"$work/out" 2>"$work/err"
+run() { # leaves $work/out, $work/err and $status
+    env -i PATH=/usr/bin:/bin TZ=UTC0 "${sanitizers[@]}" "${environment[@]}" "$tavrick" "${arguments[@]}" \
+        </dev/null >"$work/out" 2>"$work/err"
     status=$?
 }
 
-# expect NAME OUT ERR [STATUS]: the last run wrote exactly OUT and ERR and ended with STATUS (0).
-expect() {
-    local name=$1 out=$2 err=$3 want_status=${4:-0} ok=1
+run_case() { # NAME ENVIRONMENT ARGUMENTS EXPECTED WORDS
+    local word want_status=0 hooks=() runner=run ok=1 file
+    eval "environment=($2) arguments=($3)"
+    for word in ${5:-}; do
+        if [[ $word =~ ^[0-9]+$ ]]; then want_status=$word; else hooks+=("$word"); fi
+    done
+    for word in "${hooks[@]}"; do
+        ! declare -F "before_$word" >/dev/null || "before_$word"
+        ! declare -F "run_$word" >/dev/null || runner=run_$word
+    done
+    "$runner"
+    for word in "${hooks[@]}"; do ! declare -F "after_$word" >/dev/null || "after_$word"; done
+    for file in out err; do
+        sed -e "s|@WORK@|$work|g" -e "s|@DATA@|$SAMBA_DATA|g" -e "s|@NETAPI@|${netapi:-}|g" "${substitutions[@]}" \
+            "$here/expected/$4.$file" >"$work/want" 2>/dev/null
+        cmp -s "$work/want" "$work/$file" || { ok=0; echo "FAIL $1: standard $file differs"; diff "$work/want" "$work/$file" | head; }
+    done
+    [ "$status" = "$want_status" ] || { ok=0; echo "FAIL $1: exit status $status, expected $want_status"; }
     cases=$((cases + 1))
-    printf '%s' "$out" >"$work/want-out"
-    printf '%s' "$err" >"$work/want-err"
-    if ! cmp -s "$work/out" "$work/want-out"; then
-        ok=0
-        echo "FAIL $name: standard output differs"
-        diff "$work/want-out" "$work/out" | head -n 20
-    fi
-    if ! cmp -s "$work/err" "$work/want-err"; then
-        ok=0
-        echo "FAIL $name: standard error differs"
-        diff "$work/want-err" "$work/err" | head -n 20
-    fi
-    if [ "$status" != "$want_status" ]; then
-        ok=0
-        echo "FAIL $name: exit status $status, expected $want_status"
-    fi
-    if [ "$ok" = 1 ]; then
-        echo "ok   $name"
-    else
-        failures=$((failures + 1))
-    fi
+    if [ "$ok" = 1 ]; then echo "ok   $1"; else failures=$((failures + 1)); fi
+}
+
+run_cases() { # TABLE
+    local line fields
+    while IFS= read -r line; do
+        [[ -z $line || $line == \#* ]] && continue
+        IFS=$'\x1f' read -r -a fields <<<"${line// | /$'\x1f'}"
+        run_case "${fields[@]}"
+    done <"$1"
+}
+
+after_sorted() { LC_ALL=C sort -o "$work/out" "$work/out"; }
+after_age() { sed -i 's/^password_age:[0-9][0-9]*$/password_age:AGE/' "$work/out"; }
+
+finish() { # LOGS: the summary; on a failure the server's logs are kept and the status is 1
+    echo "$cases cases, $failures failed"
+    [ "$failures" = 0 ] || { cp -r "$1" "$work.logs"; echo "server logs: kept in $work.logs"; exit 1; }
 }

@@ -1,13 +1,7 @@
-"""The test domain's accounts, written straight into a provisioned domain controller's database.
-
-    dc-accounts.py DIR COUNT PASSWORD
-
-Run with the system Python (/usr/bin/python3), where Samba's bindings live, before the server
-starts. One transaction for everything: about 3 ms an account. The bulk accounts carry no password
-(flags 0x220: normal account, password not required), since deriving the Kerberos keys of a
-password costs the server about 25 ms an account and the listing never logs them on; the few
-accounts that log on get a real password.
-"""
+"""dc-accounts.py DIR COUNT PASSWORD: the test domain's accounts, written straight into a provisioned
+domain controller's database in one transaction, with the system Python (Samba's bindings). The bulk
+accounts carry no password (flags 0x220), since deriving a password's Kerberos keys costs the
+server about 25 ms an account; the few that log on get a real one."""
 
 import sys
 
@@ -30,34 +24,23 @@ def main():
     users = samdb.get_wellknown_dn(samdb.get_default_basedn(), dsdb.DS_GUID_USERS_CONTAINER)
     computers = samdb.get_wellknown_dn(samdb.get_default_basedn(), dsdb.DS_GUID_COMPUTERS_CONTAINER)
 
-    def add_user(name, full_name, **attributes):
-        record = {
-            "dn": "CN=%s,%s" % (name, users),
-            "objectClass": "user",
-            "sAMAccountName": name,
-            "displayName": full_name,
-            "userAccountControl": str(NORMAL_ACCOUNT_NO_PASSWORD),
-        }
+    def add(name, full_name, container=users, flags=NORMAL_ACCOUNT_NO_PASSWORD, **attributes):
+        record = dict(dn="CN=%s,%s" % (name.rstrip("$"), container), objectClass="user", sAMAccountName=name,
+                      userAccountControl=str(flags), **({"displayName": full_name} if full_name else {}))
         record.update(attributes)
         samdb.add(record)
 
     samdb.transaction_start()
     try:
         samdb.newuser("tester", password, givenname="Test", surname="User")
-        add_user("zoe", "Zo\u00eb \u00c5ngstr\u00f6m")
-        add_user("j\u00fcrgen", "J\u00fcrgen Gro\u00df")
-        add_user("olduser", "Old User")
-        samdb.disable_account("(sAMAccountName=olduser)")
-        add_user("leaver", "Leaves Soon", accountExpires=str(EXPIRY_NTTIME))
+        add("zoe", "Zo\u00eb \u00c5ngstr\u00f6m")
+        add("j\u00fcrgen", "J\u00fcrgen Gro\u00df")
+        add("olduser", "Old User", flags=NORMAL_ACCOUNT_NO_PASSWORD | dsdb.UF_ACCOUNTDISABLE)
+        add("leaver", "Leaves Soon", accountExpires=str(EXPIRY_NTTIME))
         for i in range(1, count + 1):
-            add_user("user%04d" % i, "User %04d" % i)
+            add("user%04d" % i, "User %04d" % i)
         # A workstation's machine account, which the listing leaves out like the server's own.
-        samdb.add({
-            "dn": "CN=WS1,%s" % computers,
-            "objectClass": "computer",
-            "sAMAccountName": "WS1$",
-            "userAccountControl": str(dsdb.UF_WORKSTATION_TRUST_ACCOUNT),
-        })
+        add("WS1$", "", computers, dsdb.UF_WORKSTATION_TRUST_ACCOUNT, objectClass="computer")
         samdb.newgroup("Project")
         samdb.add_remove_group_members("Project", ["tester", "zoe"], add_members_operation=True)
     except ldb.LdbError:
