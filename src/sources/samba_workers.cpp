@@ -17,6 +17,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <optional>
 
 #include "output/output.h"
@@ -152,7 +153,8 @@ class ParallelServerSource final : public AccountSource {
                 requests.push_back(Request{RequestKind::account, 0, 0, names[i]});
             }
         }
-        const std::vector<Answer> answers = run(requests);
+        const std::vector<Answer> answers =
+            run(requests, [](const Answer& answer) { return answer.status != k_status_success; });
         for (std::size_t k = 0; k < answers.size(); ++k) {
             write_error(answers[k].printed);
             if (answers[k].status != k_status_success || !answers[k].record) {
@@ -177,7 +179,8 @@ class ParallelServerSource final : public AccountSource {
                 requests.push_back(Request{RequestKind::groups, 0, 0, narrow_units(m_records[i].name)});
             }
         }
-        const std::vector<Answer> answers = run(requests);
+        const std::vector<Answer> answers =
+            run(requests, [](const Answer& answer) { return is_connection_failure(answer.status); });
         for (std::size_t k = 0; k < answers.size(); ++k) {
             m_groups[wanted[k]] = store_groups(answers[k]);
         }
@@ -208,14 +211,17 @@ class ParallelServerSource final : public AccountSource {
 
     // Answers the requests in their order, each on the first idle worker; page requests, which
     // come alone, always on the first worker. A worker is started only when all are busy and
-    // fewer than the limit run, so a listing that needs one connection opens one.
-    std::vector<Answer> run(const std::vector<Request>& requests)
+    // fewer than the limit run, so a listing that needs one connection opens one. Once an answer
+    // `stops` the listing at its request, no later request is sent (the reader never gets past
+    // it); the answers returned are those of the requests sent.
+    std::vector<Answer> run(const std::vector<Request>& requests, bool (*stops)(const Answer&) = nullptr)
     {
         std::vector<Answer> answers(requests.size());
         std::size_t next = 0;
         std::size_t done = 0;
-        while (done < requests.size()) {
-            while (next < requests.size()) {
+        bool stopped = false;
+        while (done < next || (!stopped && next < requests.size())) {
+            while (!stopped && next < requests.size()) {
                 Worker* idle = requests[next].kind == RequestKind::page_names ? first_worker() : idle_worker();
                 if (idle == nullptr || idle->job) {
                     break;
@@ -228,8 +234,13 @@ class ParallelServerSource final : public AccountSource {
                 }
                 ++next;
             }
-            done += collect(answers);
+            const std::size_t came = collect(answers);
+            done += came;
+            stopped = stopped || (came > 0 && stops != nullptr &&
+                                  std::any_of(answers.begin(), answers.begin() + static_cast<std::ptrdiff_t>(next),
+                                              [&](const Answer& answer) { return stops(answer); }));
         }
+        answers.resize(next);
         return answers;
     }
 
@@ -316,18 +327,38 @@ class ParallelServerSource final : public AccountSource {
         return answer;
     }
 
-    // Idle workers log off when their socket closes; a busy one (the listing ended early) is
-    // killed, since what it waits for is no longer wanted. All are reaped.
+    // Idle workers log off when their socket closes; one that has not ended within a second (a busy
+    // one, the listing having ended early, or a logoff waiting on a server that stopped answering)
+    // is killed: nothing it does is wanted any more. All are reaped.
     void stop_workers()
     {
         for (const Worker& worker : m_workers) {
+            ::close(worker.fd);
             if (worker.job) {
                 ::kill(worker.pid, SIGKILL);
             }
-            ::close(worker.fd);
+        }
+        constexpr int k_polls = 100;
+        constexpr long k_poll_nanoseconds = 10'000'000; // 10 ms, so a second in all
+        for (int poll = 0; poll < k_polls; ++poll) {
+            bool all_ended = true;
+            for (Worker& worker : m_workers) {
+                if (worker.pid > 0 && ::waitpid(worker.pid, nullptr, WNOHANG) == worker.pid) {
+                    worker.pid = -1;
+                }
+                all_ended = all_ended && worker.pid <= 0;
+            }
+            if (all_ended) {
+                break;
+            }
+            const timespec interval{0, k_poll_nanoseconds};
+            ::nanosleep(&interval, nullptr);
         }
         for (const Worker& worker : m_workers) {
-            while (::waitpid(worker.pid, nullptr, 0) < 0 && errno == EINTR) {
+            if (worker.pid > 0) {
+                ::kill(worker.pid, SIGKILL);
+                while (::waitpid(worker.pid, nullptr, 0) < 0 && errno == EINTR) {
+                }
             }
         }
         m_workers.clear();
