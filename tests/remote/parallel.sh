@@ -1,5 +1,6 @@
 #!/bin/bash
 # SPDX-License-Identifier: GPL-3.0-or-later
+# shellcheck disable=SC2034 # environment and arguments are read by run, from cases.sh
 # The listing over several connections against the listing over one, byte for byte (standard output,
 # standard error, exit status), for every case of parallel-cases, against a real standalone Samba
 # server or domain controller in private namespaces; on the standalone server also a server stopped
