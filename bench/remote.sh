@@ -1,27 +1,43 @@
 #!/bin/bash
 # SPDX-License-Identifier: GPL-3.0-or-later
-# Times listing a real Samba server's accounts with their groups: the tool against the bare libnetapi
-# calls it makes (one NetUserEnum pass, one NetUserGetGroups per account, in one process), both
-# inside private namespaces against a standalone server on 127.0.0.1. Prints the median, minimum and
-# maximum of each, their ratio, and PASS when the tool takes at most 1.3 times the bare calls.
+# Times listing a real Samba server's accounts with their groups at network latency: the tool
+# against the bare libnetapi calls it stands for (one NetUserEnum pass at level 3, one
+# NetUserGetGroups per account, in one process), inside private namespaces against a standalone
+# server on 127.0.0.1. Each delay runs through bench/latency_proxy.py on 127.0.0.2, which delays every
+# chunk by that many milliseconds each way and counts the connections and the SMB requests on the
+# wire. Then the peak memory of both at a larger number of accounts, without delay.
 #
-#   bench/remote.sh [BUILD_DIR | TOOL] [ACCOUNTS] [RUNS]     (defaults: build, 1500, 5; needs root)
+#   bench/remote.sh [BUILD_DIR | TOOL] [ACCOUNTS] [RUNS]     (defaults: build, 300, 3; needs root)
 #
-# Given the tool's path instead of a CMake build folder (as bench/run.sh does), the folder is the
-# tool's, and the bare program is built there when it is missing.
+# Environment: DELAYS (milliseconds each way, default "0 2 5"), MEMORY_ACCOUNTS (default 5000; 0
+# leaves the memory run out), TOOL_ARGS (default "-Q a"), TOOL_ENV (assignments for the tool, such as
+# TAVRICK_SERVER_CONNECTIONS=1), PROGRAMS (default "tool bare"; "tool" alone for growth figures,
+# where the bare calls would take many minutes). At 0 ms the times are taken without the proxy, the counts through it. Given the tool's path instead of a CMake
+# build folder (as bench/run.sh does), the folder is the tool's, and the bare program is built there
+# when it is missing. Exits 1 when a target is missed: at 0 ms the tool at most 1.3 times the bare
+# calls, at 5 ms at most one eighth of them.
 set -u
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(realpath "${1:-$root/build}")
 if [ -f "$build" ]; then
     build=$(dirname "$build")
-    if [ ! -x "$build/tavrick_remote_bare" ]; then
-        cmake --build "$build" --target tavrick_remote_bare >/dev/null || exit 1
-    fi
 fi
-accounts=${2:-1500}
-runs=${3:-5}
-readonly limit=1.3
+for helper in tavrick_remote_bare measure; do
+    if [ ! -x "$build/$helper" ] || [ "$root/bench/${helper#tavrick_remote_}.cpp" -nt "$build/$helper" ]; then
+        case $helper in
+        measure) c++ -std=c++17 -O2 -Wall -o "$build/measure" "$root/bench/measure.cpp" || exit 1 ;;
+        *) cmake --build "$build" --target "$helper" >/dev/null || exit 1 ;;
+        esac
+    fi
+done
+accounts=${2:-300}
+runs=${3:-3}
+delays=${DELAYS:-0 2 5}
+memory_accounts=${MEMORY_ACCOUNTS:-5000}
+read -r -a tool_args <<<"${TOOL_ARGS:--Q a}"
+read -r -a tool_env <<<"${TOOL_ENV:-}"
+read -r -a programs <<<"${PROGRAMS:-tool bare}"
 
 # shellcheck source=../tests/remote/samba-server.sh
 . "$root/tests/remote/samba-server.sh"
@@ -30,77 +46,109 @@ if [ -n "$missing" ]; then
     echo "cannot run: $missing" >&2
     exit 1
 fi
-for binary in tavrick tavrick_remote_bare; do
-    [ -x "$build/$binary" ] || { echo "$build/$binary not built (needs libnetapi)" >&2; exit 1; }
-done
+[ -x "$build/tavrick" ] || { echo "$build/tavrick not built" >&2; exit 1; }
 samba_enter_namespace "$@"
 
 work=$(mktemp -d /tmp/tavrick-remote-bench.XXXXXX)
+proxy_pid=
+stop_proxy() {
+    if [ -n "$proxy_pid" ]; then
+        kill -TERM "$proxy_pid" 2>/dev/null
+        wait "$proxy_pid" 2>/dev/null
+        proxy_pid=
+    fi
+}
 cleanup() {
+    stop_proxy
     samba_stop
     umount /etc/samba 2>/dev/null
     rm -rf "$work"
 }
 trap cleanup EXIT
-samba_prepare "$work/server" "$accounts" || exit 1
-samba_start "$work/server" || exit 1
 
 credentials="USER=tester%$SAMBA_PASSWORD"
-tool() { env -i PATH=/usr/bin:/bin "$credentials" "$build/tavrick" -S 127.0.0.1 -Q a >"$work/records" 2>"$work/errors"; }
-bare() { env -i PATH=/usr/bin:/bin "$credentials" "$build/tavrick_remote_bare" 127.0.0.1 2>"$work/bare"; }
+target=127.0.0.1
+tool() { env -i PATH=/usr/bin:/bin "$credentials" "${tool_env[@]}" "$build/measure" "$build/tavrick" -S "$target" "${tool_args[@]}" 2>/dev/null; }
+bare() { env -i PATH=/usr/bin:/bin "$credentials" "$build/measure" "$build/tavrick_remote_bare" "$target" 2>/dev/null; }
+records() { env -i PATH=/usr/bin:/bin "$credentials" "${tool_env[@]}" "$build/tavrick" -S "$target" "${tool_args[@]}" | wc -l; }
 
-# measure COMMAND: runs it once; prints its wall time and the CPU time (user plus system) it used,
-# which the load of other processes on the machine disturbs much less.
-measure() {
-    local TIMEFORMAT='%R %U %S' times
-    times=$({ time "$@" >/dev/null; } 2>&1) || { echo "run failed: $*" >&2; exit 1; }
-    awk '{ printf "%.3f %.3f\n", $1, $2 + $3 }' <<<"$times"
+# start_proxy MS: a proxy on 127.0.0.2:445 to the server, delaying MS each way.
+start_proxy() {
+    stop_proxy
+    /usr/bin/python3 "$root/bench/latency_proxy.py" 127.0.0.2:445 127.0.0.1:445 "$1" "$work/counts" >"$work/proxy" &
+    proxy_pid=$!
+    until grep -q ready "$work/proxy" 2>/dev/null; do sleep 0.05; done
+    target=127.0.0.2
+}
+# counted COMMAND: runs it once through the proxy; prints the connections and SMB requests it made.
+counted() {
+    kill -USR1 "$proxy_pid" && sleep 0.2
+    "$@" >/dev/null
+    kill -USR1 "$proxy_pid" && sleep 0.2
+    cat "$work/counts"
 }
 
-# A first run of each warms the server's caches; then the two alternate, so load on the machine
-# falls on both alike.
-tool >/dev/null
-bare >/dev/null
-records=$(wc -l <"$work/records")
-echo "accounts on the server: $(cat "$work/bare"); records written by the tool: $records"
-tool_times=()
-bare_times=()
-tool_cpu=()
-bare_cpu=()
-for ((i = 0; i < runs; i++)); do
-    read -r wall cpu < <(measure tool)
-    tool_times+=("$wall")
-    tool_cpu+=("$cpu")
-    read -r wall cpu < <(measure bare)
-    bare_times+=("$wall")
-    bare_cpu+=("$cpu")
+median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+
+samba_prepare "$work/server" "$accounts" || exit 1
+samba_start "$work/server" || exit 1
+written=$(records)
+echo "accounts on the server: $((accounts + 6)); ${tool_env[*]} tavrick -S ${tool_args[*]} writes $written records; $runs runs each"
+printf '%-8s %-8s %9s %9s %9s %11s %9s %9s\n' delay program "wall s" "min s" "CPU s" accounts/s requests/acct connections
+verdict=0
+for delay in $delays; do
+    start_proxy "$delay"
+    declare -A wall=()
+    for program in "${programs[@]}"; do
+        "$program" >/dev/null # warms the server's caches
+        read -r connections requests < <(counted "$program")
+        if [ "$delay" = 0 ]; then
+            target=127.0.0.1
+        fi
+        times=()
+        cpus=()
+        for ((i = 0; i < runs; i++)); do
+            read -r seconds _ code cpu < <("$program")
+            [ "$code" = 0 ] || { echo "$program failed with status $code" >&2; exit 1; }
+            times+=("$seconds")
+            cpus+=("$cpu")
+        done
+        target=127.0.0.2
+        wall[$program]=$(median "${times[@]}")
+        awk -v d="$delay" -v p="$program" -v w="${wall[$program]}" -v m="$(printf '%s\n' "${times[@]}" | sort -g | head -1)" \
+            -v c="$(median "${cpus[@]}")" -v n="$((accounts + 6))" -v r="$requests" -v k="$connections" \
+            'BEGIN { printf "%-8s %-8s %9.2f %9.2f %9.2f %11.1f %12.1f %11d\n", d " ms", p, w, m, c, n / w, r / n, k }'
+    done
+    if [ -z "${wall[bare]:-}" ]; then
+        continue
+    fi
+    ratio=$(awk -v t="${wall[tool]}" -v b="${wall[bare]}" 'BEGIN { printf "%.3f", t / b }')
+    limit=
+    case $delay in
+    0) limit=1.3 ;;
+    5) limit=0.125 ;;
+    esac
+    if [ -n "$limit" ]; then
+        result=$(awk -v r="$ratio" -v l="$limit" 'BEGIN { print (r <= l) ? "PASS" : "FAIL" }')
+        [ "$result" = PASS ] || verdict=1
+        printf '         tool/bare at %s ms: %.2f (limit %s) %s\n' "$delay" "$ratio" "$limit" "$result"
+    else
+        printf '         tool/bare at %s ms: %.2f\n' "$delay" "$ratio"
+    fi
 done
-echo "tavrick, wall time of each run: ${tool_times[*]}"
-echo "bare, wall time of each run:    ${bare_times[*]}"
+stop_proxy
+target=127.0.0.1
 
-summary() { # NAME TIMES...: prints median, min and max; leaves the median in $median, the min in $min
-    local name=$1
-    shift
-    local sorted
-    mapfile -t sorted < <(printf '%s\n' "$@" | sort -g)
-    median=${sorted[$((${#sorted[@]} / 2))]}
-    min=${sorted[0]}
-    printf '%-34s median %6.2f s   min %6.2f s   max %6.2f s   (%d runs)\n' \
-        "$name" "$median" "$min" "${sorted[-1]}" "${#sorted[@]}"
-}
-summary "tavrick -S -Q a, wall" "${tool_times[@]}"
-tool_median=$median
-tool_min=$min
-summary "bare libnetapi calls, wall" "${bare_times[@]}"
-bare_median=$median
-bare_min=$min
-summary "tavrick -S -Q a, client CPU" "${tool_cpu[@]}"
-tool_cpu_median=$median
-summary "bare libnetapi calls, client CPU" "${bare_cpu[@]}"
-bare_cpu_median=$median
-awk -v t="$tool_min" -v b="$bare_min" -v tc="$tool_cpu_median" -v bc="$bare_cpu_median" \
-    'BEGIN { printf "ratio of the fastest runs: %.2f; ratio of client CPU medians: %.2f\n", t / b, tc / bc }'
-ratio=$(awk -v t="$tool_median" -v b="$bare_median" 'BEGIN { printf "%.3f", t / b }')
-verdict=$(awk -v r="$ratio" -v l="$limit" 'BEGIN { print (r <= l) ? "PASS" : "FAIL" }')
-printf 'ratio of the wall-time medians, tool/bare: %.2f (limit %s) %s\n' "$ratio" "$limit" "$verdict"
-[ "$verdict" = PASS ]
+if [ "$memory_accounts" -gt 0 ]; then
+    samba_stop
+    umount /etc/samba
+    samba_prepare "$work/large" "$memory_accounts" || exit 1
+    samba_start "$work/large" || exit 1
+    for program in tool bare; do
+        read -r seconds peak code _ < <("$program")
+        [ "$code" = 0 ] || { echo "$program failed with status $code" >&2; exit 1; }
+        printf 'peak memory at %d accounts, no delay: %-5s %6.1f MiB (%.2f s)\n' "$((memory_accounts + 6))" \
+            "$program" "$(awk -v k="$peak" 'BEGIN { print k / 1024 }')" "$seconds"
+    done
+fi
+exit "$verdict"

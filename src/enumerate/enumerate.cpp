@@ -105,6 +105,18 @@ int enumerate_accounts(int argc, char** argv, const SourceOpener& open_source)
     parse_command_line(argc, argv, username, specific_user);
 
     const std::unique_ptr<AccountSource> source = open_source(g_settings.server.view());
+    ListingPlan plan;
+    plan.first_account_only = specific_user == 0 && g_settings.structure_mode != 0;
+    // A named account is selected by its name alone, whatever its flags, and does not stop the
+    // listing; otherwise by its flags, and structure mode stops after the first account.
+    const auto named = [&username](const char16_t* name) {
+        return name != nullptr && equal_ignoring_ascii_case(username.c_str(), name);
+    };
+    plan.reads_record = [named, specific_user](const char16_t* name) { return specific_user == 0 || named(name); };
+    plan.writes = [named, specific_user](const USER_INFO_3& account) {
+        return specific_user != 0 ? named(account.name) : is_selected(account);
+    };
+    source->plan_listing(plan);
     // Writes one account and its delimiter; false, with the message written instead, when the
     // server could not be reached for its groups.
     const auto write_account = [&](const USER_INFO_3& account) {
@@ -127,14 +139,9 @@ int enumerate_accounts(int argc, char** argv, const SourceOpener& open_source)
         bool go_on = true;
         for (std::uint32_t i = 0; i < entries_read && go_on; ++i) {
             const USER_INFO_3& account = records[i];
-            if (specific_user != 0) {
-                const bool named = account.name != nullptr && equal_ignoring_ascii_case(username.c_str(), account.name);
-                go_on = !named || write_account(account);
-                continue;
-            }
-            go_on = !is_selected(account) || write_account(account);
+            go_on = !plan.writes(account) || write_account(account);
             // A structure record stands for the layout, so one is enough.
-            go_on = go_on && g_settings.structure_mode == 0;
+            go_on = go_on && !plan.first_account_only;
         }
         more = go_on && status == k_status_more_data && entries_read != 0;
     }

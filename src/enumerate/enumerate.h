@@ -78,11 +78,28 @@ struct GroupNameList {
     std::vector<const char16_t*> names;
 };
 
+// What the driver will read of the accounts it pages through, told to the source before the first
+// page, so that a source can fetch ahead and leave out what nobody reads. The driver reads every
+// account's name; the rest of a record only where `reads_record` says so; the groups of exactly the
+// accounts it writes, in page order, for which `writes` holds.
+struct ListingPlan {
+    // True when the driver reads more than the name of an account of this name.
+    std::function<bool(const char16_t* name)> reads_record;
+    // True when the driver writes this account, read in full, and so asks for its groups.
+    std::function<bool(const USER_INFO_3& account)> writes;
+    // The driver stops after the first account of the first page (a structure record).
+    bool first_account_only = false;
+};
+
 // Where accounts come from. Both operations keep the contract of the Windows calls NetUserEnum
-// (level 3, normal accounts) and NetUserGetGroups (level 1).
+// (level 3, normal accounts) and NetUserGetGroups (level 1). A record's members other than the name
+// may be left empty where the plan says the driver does not read them.
 class AccountSource {
   public:
     virtual ~AccountSource() = default;
+
+    // Takes the driver's plan; a source that does not look ahead ignores it.
+    virtual void plan_listing(const ListingPlan& /*plan*/) {}
 
     // Fetches the next page of accounts after `resume_handle`, which starts at 0 and is updated
     // for the next call. Returns 0 for the last page, 234 when more remain, any other status for an

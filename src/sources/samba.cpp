@@ -26,8 +26,11 @@ namespace tavrick {
 namespace {
 
 constexpr std::uint32_t k_level_accounts = 3;
+constexpr std::uint32_t k_level_names = 0;
 constexpr std::uint32_t k_filter_normal_account = 2;
 constexpr std::uint32_t k_level_groups = 1;
+// The preferred size of one answer of groups, as the driver asks for it.
+constexpr std::uint32_t k_groups_bytes = 10240;
 // libnetapi keeps what it fetched for every enumerated account (about 55 allocations) on its
 // context until the context is freed; a fresh context after this many accounts bounds that memory.
 constexpr std::uint32_t k_accounts_per_context = 1000;
@@ -109,6 +112,9 @@ template <typename Function> bool resolve(void* library, const char* name, Funct
     return function != nullptr;
 }
 
+// NetUserGetInfo, which only the parallel source's workers call; resolved with the rest.
+decltype(&::NetUserGetInfo) g_user_get_info = nullptr;
+
 // Loads libnetapi once; null, with the reason on standard error, when it cannot be loaded.
 const NetApi* load_netapi()
 {
@@ -123,6 +129,7 @@ const NetApi* load_netapi()
                          resolve(library, "libnetapi_get_error_string", api.get_error_string) &&
                          resolve(library, "NetUserEnum", api.user_enum) &&
                          resolve(library, "NetUserGetGroups", api.user_get_groups) &&
+                         resolve(library, "NetUserGetInfo", g_user_get_info) &&
                          resolve(library, "NetApiBufferFree", api.buffer_free);
         if (!all) {
             const char* reason = ::dlerror();
@@ -259,9 +266,14 @@ class LibraryStreams {
         if (::ftruncate(m_capture, 0) == 0) {
             ::lseek(m_capture, 0, SEEK_SET);
         }
-        write_error(printed);
+        if (m_echo) {
+            write_error(printed);
+        }
         return printed;
     }
+
+    // Keeps what the library prints from standard error: the caller hands it on itself.
+    void keep_printed() { m_echo = false; }
 
   private:
     int m_saved_output = -1;
@@ -269,6 +281,7 @@ class LibraryStreams {
     int m_saved_error = -1;
     int m_capture = -1;
     bool m_moved_writer = false;
+    bool m_echo = true;
 };
 
 // Samba writes to its sockets without MSG_NOSIGNAL and counts on SIGPIPE being blocked, which
@@ -311,14 +324,20 @@ void forget_credential_variables()
     }
 }
 
-class SambaSource final : public AccountSource {
+class SambaSource final : public AccountSource, public ServerConnection {
   public:
-    SambaSource(std::u16string_view server, const NetApi* api)
+    // What the library prints goes to standard error as it comes, or is kept for take_printed;
+    // kept, a problem with the password file is left for the caller to report.
+    enum class Printed { to_standard_error, kept };
+
+    SambaSource(std::u16string_view server, const NetApi* api, Printed printed = Printed::to_standard_error)
         // Read first: initialising the library wipes the password out of USER.
         : m_server(narrow(server)),
           m_credentials(server_credentials([](const char* name) { return std::getenv(name); })), m_api(api)
     {
-        if (!m_credentials.problem.empty()) {
+        if (printed == Printed::kept) {
+            m_streams.keep_printed();
+        } else if (!m_credentials.problem.empty()) {
             write_error(m_credentials.problem);
         }
         forget_credential_variables();
@@ -337,12 +356,7 @@ class SambaSource final : public AccountSource {
         m_hours.clear();
         records = nullptr;
         entries_read = 0;
-        if (m_init_status == k_status_success && m_accounts_in_context >= k_accounts_per_context) {
-            // The resume handle is the server's place in its account list, not the connection's,
-            // so a fresh context goes on where the last one stopped.
-            close_context();
-            m_init_status = open_context();
-        }
+        renew_context_when_due();
         if (m_init_status != k_status_success) {
             return m_init_status;
         }
@@ -371,6 +385,81 @@ class SambaSource final : public AccountSource {
         return status;
     }
 
+    std::uint32_t page_names(std::uint32_t preferred_max_bytes, std::uint32_t& resume_handle,
+                             std::vector<std::string>& names) override
+    {
+        names.clear();
+        renew_context_when_due();
+        if (m_init_status != k_status_success) {
+            return m_init_status;
+        }
+        std::uint8_t* buffer = nullptr;
+        std::uint32_t read = 0;
+        std::uint32_t total = 0;
+        const std::uint32_t status = call_library([&]() -> std::uint32_t {
+            return m_api->user_enum(m_server.c_str(), k_level_names, k_filter_normal_account, &buffer,
+                                    preferred_max_bytes, &read, &total, &resume_handle);
+        });
+        // cppcheck-suppress knownConditionTrueFalse ; the library call above fills the buffer
+        if (buffer != nullptr) {
+            const auto* page = reinterpret_cast<const ::USER_INFO_0*>(buffer);
+            for (std::uint32_t i = 0; i < read; ++i) {
+                names.emplace_back(bytes_of(page[i].usri0_name));
+            }
+            m_api->buffer_free(buffer);
+        }
+        m_accounts_in_context += read;
+        return status;
+    }
+
+    std::uint32_t account(const std::string& name, const USER_INFO_3*& record) override
+    {
+        m_text.clear();
+        m_records.clear();
+        m_hours.clear();
+        record = nullptr;
+        renew_context_when_due();
+        if (m_init_status != k_status_success) {
+            return m_init_status;
+        }
+        std::uint8_t* buffer = nullptr;
+        const std::uint32_t status = call_library([&]() -> std::uint32_t {
+            // cppcheck-suppress knownConditionTrueFalse ; set when the library is loaded
+            if (g_user_get_info == nullptr) {
+                return k_status_not_supported;
+            }
+            return static_cast<std::uint32_t>(
+                g_user_get_info(m_server.c_str(), name.c_str(), k_level_accounts, &buffer));
+        });
+        // cppcheck-suppress knownConditionTrueFalse ; the library call above fills the buffer
+        if (buffer != nullptr) {
+            if (status == k_status_success) {
+                m_hours.reserve(k_logon_hours_bytes);
+                m_records.push_back(make_record(*reinterpret_cast<const ::USER_INFO_3*>(buffer)));
+                record = m_records.data();
+            }
+            m_api->buffer_free(buffer);
+        }
+        ++m_accounts_in_context;
+        return status;
+    }
+
+    std::uint32_t groups(const std::string& name, std::vector<std::string>& names) override
+    {
+        names.clear();
+        renew_context_when_due();
+        const char16_t* const* units = nullptr;
+        std::uint32_t read = 0;
+        const std::uint32_t status = user_groups(widen(name).c_str(), k_groups_bytes, units, read);
+        for (std::uint32_t i = 0; i < read; ++i) {
+            names.push_back(narrow(units[i]));
+        }
+        ++m_accounts_in_context;
+        return status;
+    }
+
+    std::string take_printed() override { return std::exchange(m_printed, {}); }
+
     std::uint32_t user_groups(const char16_t* user_name, std::uint32_t preferred_max_bytes,
                               const char16_t* const*& names, std::uint32_t& entries_read) override
     {
@@ -391,9 +480,9 @@ class SambaSource final : public AccountSource {
         });
         // cppcheck-suppress knownConditionTrueFalse ; the library call above fills the buffer
         if (buffer != nullptr) {
-            const auto* groups = reinterpret_cast<const GROUP_USERS_INFO_1*>(buffer);
+            const auto* entries = reinterpret_cast<const GROUP_USERS_INFO_1*>(buffer);
             for (std::uint32_t i = 0; i < read; ++i) {
-                m_group_names.push_back(m_group_text.store(bytes_of(groups[i].grui1_name)));
+                m_group_names.push_back(m_group_text.store(bytes_of(entries[i].grui1_name)));
             }
             m_api->buffer_free(buffer);
         }
@@ -403,6 +492,16 @@ class SambaSource final : public AccountSource {
     }
 
   private:
+    void renew_context_when_due()
+    {
+        if (m_init_status == k_status_success && m_accounts_in_context >= k_accounts_per_context) {
+            // The resume handle is the server's place in its account list, not the connection's,
+            // so a fresh context goes on where the last one stopped.
+            close_context();
+            m_init_status = open_context();
+        }
+    }
+
     // Set explicitly every time: left to its own guesses the library prompts for a password and may
     // turn a refused logon into an anonymous session.
     std::uint32_t open_context()
@@ -494,6 +593,7 @@ class SambaSource final : public AccountSource {
             m_streams.capture_errors();
             status = call();
             printed = m_streams.take_printed();
+            m_printed += printed;
             if (status == k_status_cannot_complete && m_context != nullptr) {
                 if (char* text = m_api->get_error_string(m_context, static_cast<NET_API_STATUS>(status))) {
                     error_text = text;
@@ -514,6 +614,7 @@ class SambaSource final : public AccountSource {
     libnetapi_ctx* m_context = nullptr;
     std::uint32_t m_init_status = k_status_success;
     std::uint32_t m_accounts_in_context = 0;
+    std::string m_printed; // kept since the last take_printed
 
     TextStore m_text;
     std::vector<USER_INFO_3> m_records;
@@ -611,6 +712,11 @@ ServerCredentials server_credentials(const std::function<const char*(const char*
     return credentials;
 }
 
+std::unique_ptr<ServerConnection> open_server_connection(std::u16string_view server)
+{
+    return std::make_unique<SambaSource>(server, load_netapi(), SambaSource::Printed::kept);
+}
+
 std::unique_ptr<AccountSource> open_samba_source(std::u16string_view server, const NetApi* api)
 {
     return std::make_unique<SambaSource>(server, api);
@@ -618,6 +724,16 @@ std::unique_ptr<AccountSource> open_samba_source(std::u16string_view server, con
 
 std::unique_ptr<AccountSource> open_samba_source(std::u16string_view server)
 {
+    const unsigned connections = server_connections(std::getenv("TAVRICK_SERVER_CONNECTIONS"));
+    // The workers inherit the loaded library; without it the one-connection source says why.
+    if (connections > 1 && load_netapi() != nullptr) {
+        // Each worker reads the credentials again, after the fork; a problem is reported once.
+        const ServerCredentials credentials = server_credentials([](const char* name) { return std::getenv(name); });
+        if (!credentials.problem.empty()) {
+            write_error(credentials.problem);
+        }
+        return open_parallel_server_source(server, connections);
+    }
     return open_samba_source(server, load_netapi());
 }
 

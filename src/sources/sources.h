@@ -5,10 +5,12 @@
 
 #include <sys/types.h>
 
+#include <array>
 #include <cstdint>
 #include <ctime>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -59,6 +61,84 @@ std::unique_ptr<AccountSource> open_local_source(const LocalSourceOptions& optio
 // without libnetapi answers every request with status 50. While the source is open, standard output
 // is kept away from the library (the records still reach it) and standard input reads nothing.
 std::unique_ptr<AccountSource> open_samba_source(std::u16string_view server);
+
+// One logged-on libnetapi context, as each worker process of the parallel server source holds one.
+// Every call returns the status Windows would report; what the library printed is kept for the
+// caller rather than written to standard error.
+class ServerConnection {
+  public:
+    virtual ~ServerConnection() = default;
+
+    // NetUserEnum at level 0: the names of one page. The server pages by the same resume handle
+    // and preferred size whatever the level, so these are the accounts of the level-3 page.
+    virtual std::uint32_t page_names(std::uint32_t preferred_max_bytes, std::uint32_t& resume_handle,
+                                     std::vector<std::string>& names) = 0;
+    // NetUserGetInfo at level 3: the record of one account, valid until the next call; null on an
+    // error. The library builds it exactly as the level-3 enumeration builds each of its records.
+    virtual std::uint32_t account(const std::string& name, const USER_INFO_3*& record) = 0;
+    // NetUserGetGroups at level 1: the names the call reported, whatever the status.
+    virtual std::uint32_t groups(const std::string& name, std::vector<std::string>& names) = 0;
+    // What the library printed since the connection opened or since the last call of this.
+    virtual std::string take_printed() = 0;
+};
+
+// A ServerConnection of its own; `server` is the name without leading backslashes.
+std::unique_ptr<ServerConnection> open_server_connection(std::u16string_view server);
+
+// A server's accounts over at most `connections` connections at once, each in a worker process of
+// its own (libnetapi is not thread-safe and keeps one context per process). The records, their
+// order, the messages and the statuses are those of the one-connection source.
+std::unique_ptr<AccountSource> open_parallel_server_source(std::u16string_view server, unsigned connections);
+
+// --- between the parallel server source and its workers -----------------------------------------
+// Each request and each answer travels as one frame: a 32-bit length, then the bytes. Text is the
+// library's bytes; a record's absent text stays absent.
+
+enum class RequestKind : std::uint8_t { page_names = 1, account = 2, groups = 3 };
+
+struct Request {
+    RequestKind kind = RequestKind::page_names;
+    std::uint32_t preferred_max_bytes = 0; // of a page
+    std::uint32_t resume_handle = 0;       // before a page
+    std::string name;                      // of the account asked about
+};
+
+// A USER_INFO_3 in transit: the numbers in place, the text and the hours beside them.
+struct WireRecord {
+    USER_INFO_3 numbers;
+    std::vector<std::optional<std::string>> texts; // in the order of k_text_members
+    std::optional<std::vector<unsigned char>> hours;
+};
+
+struct Answer {
+    std::uint32_t status = 0;
+    std::uint32_t resume_handle = 0; // after a page
+    std::string printed;             // by the library while it answered
+    std::vector<std::string> names;  // of a page's accounts, or of an account's groups
+    std::optional<WireRecord> record;
+};
+
+// The text members of USER_INFO_3, in the order they travel.
+inline constexpr std::array k_text_members = {
+    &USER_INFO_3::name,         &USER_INFO_3::password,     &USER_INFO_3::home_dir,    &USER_INFO_3::comment,
+    &USER_INFO_3::script_path,  &USER_INFO_3::full_name,    &USER_INFO_3::usr_comment, &USER_INFO_3::parms,
+    &USER_INFO_3::workstations, &USER_INFO_3::logon_server, &USER_INFO_3::profile,     &USER_INFO_3::home_dir_drive,
+};
+
+std::string encode_request(const Request& request);
+// What a worker does with one request frame: makes the call on `connection`, encodes the answer.
+std::string answer_request(ServerConnection& connection, std::string_view request);
+// Empty when the frame is not a whole answer.
+std::optional<Answer> decode_answer(std::string_view frame);
+// False at the end of the stream or on an error.
+bool read_frame(int fd, std::string& frame);
+bool write_frame(int fd, std::string_view frame);
+
+// How many connections a server listing may use: TAVRICK_SERVER_CONNECTIONS when it is a number
+// from 1 to k_max_server_connections, k_default_server_connections otherwise (`value` null: unset).
+inline constexpr unsigned k_default_server_connections = 8;
+inline constexpr unsigned k_max_server_connections = 32;
+unsigned server_connections(const char* value);
 
 // Who the samba source logs on as.
 struct ServerCredentials {

@@ -22,18 +22,19 @@ samba_prepare "$server" 1100 && samba_start "$server" || exit 1 # two pages: at 
 # shellcheck source=cases.sh
 . "$here/cases.sh"
 
-# The server's process for this client gets SIGNAL once 50 records are out; the tool must end by
-# itself, with the records before the break and one message.
+# The server's processes for this client (one for each connection) get SIGNAL once 50 records are
+# out; the tool must end by itself, with the records before the break and one message.
 signal_server() { # SIGNAL
-    local tries child
+    local tries children tool
     run &
+    tool=$!
     for ((tries = 0; tries < 1200 && $(wc -l <"$work/out") < 50; tries++)); do sleep 0.05; done
-    child=$(ps -o pid=,comm= --ppid "$(cut -d' ' -f2 <<<"$SAMBA_PIDS")" | awk '$2 == "smbd" { print $1 }')
-    kill "-$1" "$child"
+    mapfile -t children < <(ps -o pid=,comm= --ppid "$(cut -d' ' -f2 <<<"$SAMBA_PIDS")" | awk '$2 == "smbd" { print $1 }')
+    kill "-$1" "${children[@]}"
     signalled=$SECONDS
-    wait $!
+    wait "$tool"
     status=$?
-    kill -CONT "$child" 2>/dev/null
+    kill -CONT "${children[@]}" 2>/dev/null
     # What is left once the records with groups are out: the message alone (their number varies).
     sed -i '/"$/d' "$work/out"
 }

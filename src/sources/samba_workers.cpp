@@ -1,0 +1,402 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// A server's accounts over several connections at once. libnetapi is not thread-safe and keeps one
+// context per process, so each connection lives in a worker process of its own, forked on demand
+// and fed one request at a time over a socket pair. The parent pages through the names (one request
+// a page, always on the first worker, so the paging keeps to one connection as it does with one
+// source), then fetches the records the driver reads and, once all of them have come, the groups
+// of the accounts it writes, spread over the workers; the answers are handed out in page order.
+#include <poll.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <optional>
+
+#include "output/output.h"
+#include "sources/sources.h"
+
+namespace tavrick {
+
+namespace {
+
+// A worker's life: serve requests until the parent closes its end, then log off and leave. It dies
+// with the parent, and never runs the parent's exit handlers or flushes its output buffer.
+[[noreturn]] void serve(int fd, std::u16string_view server)
+{
+    std::unique_ptr<ServerConnection> connection = open_server_connection(server);
+    std::string request;
+    while (read_frame(fd, request)) {
+        const std::string answer = answer_request(*connection, request);
+        if (!write_frame(fd, answer)) {
+            break;
+        }
+    }
+    connection.reset();
+    ::_exit(0);
+}
+
+struct Worker {
+    pid_t pid = -1;
+    int fd = -1;
+    std::optional<std::size_t> job; // the request it is answering
+};
+
+class ParallelServerSource final : public AccountSource {
+  public:
+    ParallelServerSource(std::u16string_view server, unsigned connections) : m_server(server), m_limit(connections)
+    {
+        m_workers.reserve(m_limit); // a worker's address stays valid while requests run
+    }
+    ~ParallelServerSource() override { stop_workers(); }
+    ParallelServerSource(const ParallelServerSource&) = delete;
+    ParallelServerSource& operator=(const ParallelServerSource&) = delete;
+
+    void plan_listing(const ListingPlan& plan) override { m_plan = plan; }
+
+    std::uint32_t enumerate_page(std::uint32_t preferred_max_bytes, std::uint32_t& resume_handle,
+                                 const USER_INFO_3*& records, std::uint32_t& entries_read) override
+    {
+        clear_page();
+        records = nullptr;
+        entries_read = 0;
+        Answer page = run({Request{RequestKind::page_names, preferred_max_bytes, resume_handle, {}}}).front();
+        write_error(page.printed);
+        if (page.status != k_status_success && page.status != k_status_more_data) {
+            return page.status;
+        }
+        resume_handle = page.resume_handle;
+        const std::uint32_t status = fetch_records(page.names);
+        if (status != k_status_success) {
+            clear_page();
+            return status;
+        }
+        fetch_groups();
+        records = m_records.data();
+        entries_read = static_cast<std::uint32_t>(m_records.size());
+        return page.status;
+    }
+
+    std::uint32_t user_groups(const char16_t* user_name, std::uint32_t preferred_max_bytes,
+                              const char16_t* const*& names, std::uint32_t& entries_read) override
+    {
+        // The driver asks in page order, with the name pointers of this page's records.
+        while (m_next_groups < m_groups.size() && m_records[m_next_groups].name != user_name) {
+            ++m_next_groups;
+        }
+        if (m_next_groups == m_groups.size() || !m_groups[m_next_groups]) {
+            // Not fetched ahead: ask now.
+            const Answer answer =
+                run({Request{RequestKind::groups, preferred_max_bytes, 0, narrow_units(user_name)}}).front();
+            m_fallback = store_groups(answer);
+            return hand_out(*m_fallback, names, entries_read);
+        }
+        return hand_out(*m_groups[m_next_groups++], names, entries_read);
+    }
+
+  private:
+    struct Groups {
+        std::uint32_t status = 0;
+        std::string printed;
+        std::vector<const char16_t*> names;
+    };
+
+    static std::uint32_t hand_out(const Groups& groups, const char16_t* const*& names, std::uint32_t& entries_read)
+    {
+        write_error(groups.printed);
+        names = groups.names.data();
+        entries_read = static_cast<std::uint32_t>(groups.names.size());
+        return groups.status;
+    }
+
+    static std::string narrow_units(const char16_t* units)
+    {
+        std::string bytes;
+        for (; units != nullptr && *units != u'\0'; ++units) {
+            bytes.push_back(*units <= 0xFF ? static_cast<char>(*units) : '?');
+        }
+        return bytes;
+    }
+
+    void clear_page()
+    {
+        m_records.clear();
+        m_hours.clear();
+        m_text.clear();
+        m_groups.clear();
+        m_group_text.clear();
+        m_next_groups = 0;
+    }
+
+    // The full records of the accounts the driver reads; the others carry their names alone. Any
+    // failure fails the page with the first failing account's status, as the level-3 enumeration
+    // does, and what the library printed up to it is handed on.
+    std::uint32_t fetch_records(const std::vector<std::string>& names)
+    {
+        m_records.resize(names.size());
+        m_hours.reserve(names.size() * k_logon_hours_bytes); // the hours' addresses must not move
+        std::vector<std::size_t> wanted;
+        std::vector<Request> requests;
+        for (std::size_t i = 0; i < names.size(); ++i) {
+            m_records[i].name = m_text.store(std::string_view(names[i]));
+            const bool read =
+                m_plan.first_account_only ? i == 0 : !m_plan.reads_record || m_plan.reads_record(m_records[i].name);
+            if (read) {
+                wanted.push_back(i);
+                requests.push_back(Request{RequestKind::account, 0, 0, names[i]});
+            }
+        }
+        const std::vector<Answer> answers =
+            run(requests, [](const Answer& answer) { return answer.status != k_status_success; });
+        for (std::size_t k = 0; k < answers.size(); ++k) {
+            write_error(answers[k].printed);
+            if (answers[k].status != k_status_success || !answers[k].record) {
+                return answers[k].status != k_status_success ? answers[k].status : k_status_accounts_database;
+            }
+            m_records[wanted[k]] = store_record(*answers[k].record);
+        }
+        return k_status_success;
+    }
+
+    // The groups of every account the driver will write, fetched ahead.
+    void fetch_groups()
+    {
+        m_groups.resize(m_records.size());
+        std::vector<std::size_t> wanted;
+        std::vector<Request> requests;
+        const std::size_t read =
+            m_plan.first_account_only ? std::min<std::size_t>(1, m_records.size()) : m_records.size();
+        for (std::size_t i = 0; i < read; ++i) {
+            if (m_plan.writes && m_plan.writes(m_records[i]) && m_records[i].name != nullptr) {
+                wanted.push_back(i);
+                requests.push_back(Request{RequestKind::groups, 0, 0, narrow_units(m_records[i].name)});
+            }
+        }
+        const std::vector<Answer> answers =
+            run(requests, [](const Answer& answer) { return is_connection_failure(answer.status); });
+        for (std::size_t k = 0; k < answers.size(); ++k) {
+            m_groups[wanted[k]] = store_groups(answers[k]);
+        }
+    }
+
+    Groups store_groups(const Answer& answer)
+    {
+        Groups groups{answer.status, answer.printed, {}};
+        for (const std::string& name : answer.names) {
+            groups.names.push_back(m_group_text.store(std::string_view(name)));
+        }
+        return groups;
+    }
+
+    USER_INFO_3 store_record(const WireRecord& from)
+    {
+        USER_INFO_3 record = from.numbers;
+        for (std::size_t i = 0; i < k_text_members.size(); ++i) {
+            record.*k_text_members[i] = from.texts[i] ? m_text.store(std::string_view(*from.texts[i])) : nullptr;
+        }
+        if (from.hours) {
+            const std::size_t start = m_hours.size();
+            m_hours.insert(m_hours.end(), from.hours->begin(), from.hours->end());
+            record.logon_hours = m_hours.data() + start;
+        }
+        return record;
+    }
+
+    // Answers the requests in their order, each on the first idle worker; page requests, which
+    // come alone, always on the first worker. A worker is started only when all are busy and
+    // fewer than the limit run, so a listing that needs one connection opens one. Once an answer
+    // `stops` the listing at its request, no later request is sent (the reader never gets past
+    // it); the answers returned are those of the requests sent.
+    std::vector<Answer> run(const std::vector<Request>& requests, bool (*stops)(const Answer&) = nullptr)
+    {
+        std::vector<Answer> answers(requests.size());
+        std::size_t next = 0;
+        std::size_t done = 0;
+        bool stopped = false;
+        while (done < next || (!stopped && next < requests.size())) {
+            while (!stopped && next < requests.size()) {
+                Worker* idle = requests[next].kind == RequestKind::page_names ? first_worker() : idle_worker();
+                if (idle == nullptr || idle->job) {
+                    break;
+                }
+                idle->job = next;
+                if (!write_frame(idle->fd, encode_request(requests[next]))) {
+                    answers[next] = lost_worker_answer();
+                    idle->job.reset();
+                    ++done;
+                }
+                ++next;
+            }
+            const std::size_t came = collect(answers);
+            done += came;
+            stopped = stopped || (came > 0 && stops != nullptr &&
+                                  std::any_of(answers.begin(), answers.begin() + static_cast<std::ptrdiff_t>(next),
+                                              [&](const Answer& answer) { return stops(answer); }));
+        }
+        answers.resize(next);
+        return answers;
+    }
+
+    Worker* first_worker() { return m_workers.empty() ? start_worker() : &m_workers.front(); }
+
+    Worker* idle_worker()
+    {
+        const auto idle =
+            std::find_if(m_workers.begin(), m_workers.end(), [](const Worker& worker) { return !worker.job; });
+        if (idle != m_workers.end()) {
+            return &*idle;
+        }
+        return m_workers.size() < m_limit ? start_worker() : nullptr;
+    }
+
+    Worker* start_worker()
+    {
+        std::array<int, 2> ends{};
+        if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends.data()) != 0) {
+            return nullptr;
+        }
+        flush_output(); // the child must not inherit records still to be written
+        const pid_t parent = ::getpid();
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+            if (::getppid() != parent) {
+                ::_exit(0);
+            }
+            for (const Worker& other : m_workers) {
+                ::close(other.fd);
+            }
+            ::close(ends[0]);
+            serve(ends[1], m_server);
+        }
+        ::close(ends[1]);
+        if (pid < 0) {
+            ::close(ends[0]);
+            return nullptr;
+        }
+        m_workers.push_back(Worker{pid, ends[0], std::nullopt});
+        return &m_workers.back();
+    }
+
+    // Waits for at least one busy worker to answer; stores the answers; returns how many came.
+    std::size_t collect(std::vector<Answer>& answers)
+    {
+        flush_output(); // what has been read is out before the wait on the network
+        std::vector<pollfd> busy;
+        for (const Worker& worker : m_workers) {
+            if (worker.job) {
+                busy.push_back(pollfd{worker.fd, POLLIN, 0});
+            }
+        }
+        if (busy.empty()) {
+            return 0;
+        }
+        while (::poll(busy.data(), busy.size(), -1) < 0 && errno == EINTR) {
+        }
+        std::size_t came = 0;
+        for (Worker& worker : m_workers) {
+            const auto ready =
+                std::find_if(busy.begin(), busy.end(), [&](const pollfd& p) { return p.fd == worker.fd; });
+            if (!worker.job || ready == busy.end() || ready->revents == 0) {
+                continue;
+            }
+            std::string frame;
+            std::optional<Answer> answer;
+            if (read_frame(worker.fd, frame)) {
+                answer = decode_answer(frame);
+            }
+            answers[*worker.job] = answer ? std::move(*answer) : lost_worker_answer();
+            worker.job.reset();
+            ++came;
+        }
+        return came;
+    }
+
+    // A worker that died or answered nonsense: the connection counts as lost.
+    static Answer lost_worker_answer()
+    {
+        Answer answer;
+        answer.status = k_status_bad_netpath;
+        return answer;
+    }
+
+    // Idle workers log off when their socket closes; one that has not ended within a second (a busy
+    // one, the listing having ended early, or a logoff waiting on a server that stopped answering)
+    // is killed: nothing it does is wanted any more. All are reaped.
+    void stop_workers()
+    {
+        for (const Worker& worker : m_workers) {
+            ::close(worker.fd);
+            if (worker.job) {
+                ::kill(worker.pid, SIGKILL);
+            }
+        }
+        constexpr int k_polls = 100;
+        constexpr long k_poll_nanoseconds = 10'000'000; // 10 ms, so a second in all
+        for (int poll = 0; poll < k_polls; ++poll) {
+            bool all_ended = true;
+            for (Worker& worker : m_workers) {
+                if (worker.pid > 0 && ::waitpid(worker.pid, nullptr, WNOHANG) == worker.pid) {
+                    worker.pid = -1;
+                }
+                all_ended = all_ended && worker.pid <= 0;
+            }
+            if (all_ended) {
+                break;
+            }
+            const timespec interval{0, k_poll_nanoseconds};
+            ::nanosleep(&interval, nullptr);
+        }
+        for (const Worker& worker : m_workers) {
+            if (worker.pid > 0) {
+                ::kill(worker.pid, SIGKILL);
+                while (::waitpid(worker.pid, nullptr, 0) < 0 && errno == EINTR) {
+                }
+            }
+        }
+        m_workers.clear();
+    }
+
+    std::u16string m_server;
+    unsigned m_limit;
+    ListingPlan m_plan;
+    std::vector<Worker> m_workers;
+
+    std::vector<USER_INFO_3> m_records;
+    std::vector<unsigned char> m_hours;
+    TextStore m_text;
+    std::vector<std::optional<Groups>> m_groups; // by record; set where fetched ahead
+    std::optional<Groups> m_fallback;
+    TextStore m_group_text;
+    std::size_t m_next_groups = 0;
+};
+
+} // namespace
+
+unsigned server_connections(const char* value)
+{
+    if (value == nullptr || *value == '\0') {
+        return k_default_server_connections;
+    }
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long number = std::strtoul(value, &end, 10);
+    if (errno != 0 || *end != '\0' || number < 1 || number > k_max_server_connections) {
+        return k_default_server_connections;
+    }
+    return static_cast<unsigned>(number);
+}
+
+std::unique_ptr<AccountSource> open_parallel_server_source(std::u16string_view server, unsigned connections)
+{
+    return std::make_unique<ParallelServerSource>(server, connections);
+}
+
+} // namespace tavrick
