@@ -4,7 +4,8 @@
 // and fed one request at a time over a socket pair. The parent pages through the names (one request
 // a page, always on the first worker, so the paging keeps to one connection as it does with one
 // source), then fetches the records the driver reads and, once all of them have come, the groups
-// of the accounts it writes, spread over the workers; the answers are handed out in page order.
+// of the accounts it writes, a few requests for each worker ahead of the driver; the answers are
+// handed out in page order.
 #include <poll.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
@@ -26,6 +27,9 @@
 namespace tavrick {
 
 namespace {
+
+// Group lookups sent ahead for each connection in one step of a page.
+constexpr unsigned k_group_requests_per_connection = 4;
 
 // A worker's life: serve requests until the parent closes its end, then log off and leave. It dies
 // with the parent, and never runs the parent's exit handlers or flushes its output buffer.
@@ -78,7 +82,7 @@ class ParallelServerSource final : public AccountSource {
             clear_page();
             return status;
         }
-        fetch_groups();
+        m_groups.resize(m_records.size());
         records = m_records.data();
         entries_read = static_cast<std::uint32_t>(m_records.size());
         return page.status;
@@ -90,6 +94,9 @@ class ParallelServerSource final : public AccountSource {
         // The driver asks in page order, with the name pointers of this page's records.
         while (m_next_groups < m_groups.size() && m_records[m_next_groups].name != user_name) {
             ++m_next_groups;
+        }
+        if (m_next_groups < m_groups.size() && m_next_groups >= m_groups_fetched_to) {
+            fetch_groups(m_next_groups);
         }
         if (m_next_groups == m_groups.size() || !m_groups[m_next_groups]) {
             // Not fetched ahead: ask now.
@@ -133,6 +140,7 @@ class ParallelServerSource final : public AccountSource {
         m_groups.clear();
         m_group_text.clear();
         m_next_groups = 0;
+        m_groups_fetched_to = 0;
     }
 
     // The full records of the accounts the driver reads; the others carry their names alone. Any
@@ -165,20 +173,25 @@ class ParallelServerSource final : public AccountSource {
         return k_status_success;
     }
 
-    // The groups of every account the driver will write, fetched ahead.
-    void fetch_groups()
+    // The groups of the next accounts the driver will write, from record `from` on, fetched ahead
+    // in steps of a few requests for each connection: enough to keep every connection busy, few
+    // enough that the records reach the output while the page is still being read, so that an
+    // interrupt loses no more than one step.
+    void fetch_groups(std::size_t from)
     {
-        m_groups.resize(m_records.size());
-        std::vector<std::size_t> wanted;
-        std::vector<Request> requests;
+        const std::size_t step = std::size_t{k_group_requests_per_connection} * m_limit;
         const std::size_t read =
             m_plan.first_account_only ? std::min<std::size_t>(1, m_records.size()) : m_records.size();
-        for (std::size_t i = 0; i < read; ++i) {
+        std::vector<std::size_t> wanted;
+        std::vector<Request> requests;
+        std::size_t i = from;
+        for (; i < read && wanted.size() < step; ++i) {
             if (m_plan.writes && m_plan.writes(m_records[i]) && m_records[i].name != nullptr) {
                 wanted.push_back(i);
                 requests.push_back(Request{RequestKind::groups, 0, 0, narrow_units(m_records[i].name)});
             }
         }
+        m_groups_fetched_to = std::max(i, from + 1);
         const std::vector<Answer> answers =
             run(requests, [](const Answer& answer) { return is_connection_failure(answer.status); });
         for (std::size_t k = 0; k < answers.size(); ++k) {
@@ -376,6 +389,7 @@ class ParallelServerSource final : public AccountSource {
     std::optional<Groups> m_fallback;
     TextStore m_group_text;
     std::size_t m_next_groups = 0;
+    std::size_t m_groups_fetched_to = 0; // the records before it have had their groups fetched
 };
 
 } // namespace

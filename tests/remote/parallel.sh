@@ -37,9 +37,8 @@ if [ "$kind" = dc ]; then
     password=$DC_PASSWORD
 else
     trap 'samba_stop; umount /etc/samba 2>/dev/null; rm -rf "$work"' EXIT
-    # Three pages: the server returns at most 1,024 accounts a page. A full second page leaves the
-    # server stopped below time to stop while it is read.
-    { samba_prepare "$work/server" 2100 && samba_start "$work/server"; } || exit 1
+    # Two pages: the server returns at most 1,024 accounts a page.
+    { samba_prepare "$work/server" 1100 && samba_start "$work/server"; } || exit 1
     server=127.0.0.1
     password=$SAMBA_PASSWORD
 fi
