@@ -356,39 +356,37 @@ class SambaSource final : public AccountSource, public ServerConnection {
         m_hours.clear();
         records = nullptr;
         entries_read = 0;
-        renew_context_when_due();
-        if (m_init_status != k_status_success) {
-            return m_init_status;
-        }
-        std::uint8_t* buffer = nullptr;
-        std::uint32_t read = 0;
-        std::uint32_t total = 0;
-        const std::uint32_t status = call_library([&]() -> std::uint32_t {
-            return m_api->user_enum(m_server.c_str(), k_level_accounts, k_filter_normal_account, &buffer,
-                                    preferred_max_bytes, &read, &total, &resume_handle);
-        });
-        // cppcheck-suppress knownConditionTrueFalse ; the library call above fills the buffer
-        if (buffer != nullptr && (status == k_status_success || status == k_status_more_data)) {
-            const auto* page = reinterpret_cast<const ::USER_INFO_3*>(buffer);
-            m_hours.reserve(static_cast<std::size_t>(read) * k_logon_hours_bytes);
-            for (std::uint32_t i = 0; i < read; ++i) {
-                m_records.push_back(make_record(page[i]));
-            }
-            records = m_records.data();
-            entries_read = static_cast<std::uint32_t>(m_records.size());
-            m_accounts_in_context += read;
-        }
-        // cppcheck-suppress knownConditionTrueFalse ; the library call above fills the buffer
-        if (buffer != nullptr) {
-            m_api->buffer_free(buffer); // everything is copied: memory stays one page deep
-        }
-        return status;
+        return enumerate_at(k_level_accounts, preferred_max_bytes, resume_handle,
+                            [&](const std::uint8_t* buffer, std::uint32_t read) {
+                                const auto* page = reinterpret_cast<const ::USER_INFO_3*>(buffer);
+                                m_hours.reserve(static_cast<std::size_t>(read) * k_logon_hours_bytes);
+                                for (std::uint32_t i = 0; i < read; ++i) {
+                                    m_records.push_back(make_record(page[i]));
+                                }
+                                records = m_records.data();
+                                entries_read = static_cast<std::uint32_t>(m_records.size());
+                            });
     }
 
     std::uint32_t page_names(std::uint32_t preferred_max_bytes, std::uint32_t& resume_handle,
                              std::vector<std::string>& names) override
     {
         names.clear();
+        return enumerate_at(k_level_names, preferred_max_bytes, resume_handle,
+                            [&](const std::uint8_t* buffer, std::uint32_t read) {
+                                const auto* page = reinterpret_cast<const ::USER_INFO_0*>(buffer);
+                                for (std::uint32_t i = 0; i < read; ++i) {
+                                    names.emplace_back(bytes_of(page[i].usri0_name));
+                                }
+                            });
+    }
+
+    // One page of the enumeration at `level`: `take` reads the library's page of `read` records
+    // when the call returned one (status 0 or 234); the buffer is freed at once, everything being
+    // copied, so memory stays one page deep.
+    std::uint32_t enumerate_at(std::uint32_t level, std::uint32_t preferred_max_bytes, std::uint32_t& resume_handle,
+                               const std::function<void(const std::uint8_t* buffer, std::uint32_t read)>& take)
+    {
         renew_context_when_due();
         if (m_init_status != k_status_success) {
             return m_init_status;
@@ -397,18 +395,18 @@ class SambaSource final : public AccountSource, public ServerConnection {
         std::uint32_t read = 0;
         std::uint32_t total = 0;
         const std::uint32_t status = call_library([&]() -> std::uint32_t {
-            return m_api->user_enum(m_server.c_str(), k_level_names, k_filter_normal_account, &buffer,
-                                    preferred_max_bytes, &read, &total, &resume_handle);
+            return m_api->user_enum(m_server.c_str(), level, k_filter_normal_account, &buffer, preferred_max_bytes,
+                                    &read, &total, &resume_handle);
         });
         // cppcheck-suppress knownConditionTrueFalse ; the library call above fills the buffer
+        if (buffer != nullptr && (status == k_status_success || status == k_status_more_data)) {
+            take(buffer, read);
+            m_accounts_in_context += read;
+        }
+        // cppcheck-suppress knownConditionTrueFalse ; the library call above fills the buffer
         if (buffer != nullptr) {
-            const auto* page = reinterpret_cast<const ::USER_INFO_0*>(buffer);
-            for (std::uint32_t i = 0; i < read; ++i) {
-                names.emplace_back(bytes_of(page[i].usri0_name));
-            }
             m_api->buffer_free(buffer);
         }
-        m_accounts_in_context += read;
         return status;
     }
 
