@@ -22,6 +22,8 @@ void SettingString::assign(std::u16string_view text)
     }
     text.copy(m_units.data(), m_length);
     m_units[m_length] = u'\0';
+    const std::string encoded = encode_units(view()); // never longer than the units
+    m_byte_length = encoded.copy(m_bytes.data(), m_bytes.size());
 }
 
 namespace {

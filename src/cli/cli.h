@@ -28,10 +28,14 @@ class SettingString {
     // The text up to its first zero unit.
     [[nodiscard]] std::u16string_view view() const { return {m_units.data(), m_length}; }
     [[nodiscard]] const char16_t* c_str() const { return m_units.data(); }
+    // The bytes the text is written as, encoded once: quotes and delimiters go out on every field.
+    [[nodiscard]] std::string_view bytes() const { return {m_bytes.data(), m_byte_length}; }
 
   private:
     std::array<char16_t, k_capacity> m_units{};
     std::size_t m_length = 0;
+    std::array<char, k_capacity> m_bytes{};
+    std::size_t m_byte_length = 0;
 };
 
 // Everything the command line decides. Written only by parse_command_line; read by everyone.

@@ -24,8 +24,8 @@ constexpr char k_nibble_digits[16][5] = {"0000", "0001", "0010", "0011", "0100",
 
 void write_quote(const SettingString& quote)
 {
-    if (!quote.view().empty()) { // the integer quote is empty unless asked for
-        write_units(quote.view());
+    if (!quote.bytes().empty()) { // the integer quote is empty unless asked for
+        write_bytes(quote.bytes());
     }
 }
 
@@ -136,15 +136,15 @@ void write_field_label(std::string_view label)
 
 void write_field_delimiter()
 {
-    write_units(g_settings.field_delimiter.view());
+    write_bytes(g_settings.field_delimiter.bytes());
 }
 void write_multi_delimiter()
 {
-    write_units(g_settings.multi_delimiter.view());
+    write_bytes(g_settings.multi_delimiter.bytes());
 }
 void write_record_delimiter()
 {
-    write_units(g_settings.record_delimiter.view());
+    write_bytes(g_settings.record_delimiter.bytes());
 }
 
 void write_structure_label(const SettingString& quote, std::string_view label)

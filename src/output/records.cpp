@@ -88,9 +88,9 @@ void write_group_list(const GroupNameList& groups)
             write_multi_delimiter();
         }
         first = false;
-        write_units(g_settings.string_quote.view());
+        write_bytes(g_settings.string_quote.bytes());
         write_text_value(group);
-        write_units(g_settings.string_quote.view());
+        write_bytes(g_settings.string_quote.bytes());
     }
 }
 

@@ -52,6 +52,38 @@ void write_all(int fd, const char* data, std::size_t size)
     }
 }
 
+// The one copy loop: encodes units from `unit` into `out` up to `limit`, advancing `unit` past what
+// it took, and returns the new end of the output.
+[[gnu::always_inline]] inline char* copy_units(const char16_t*& unit, const char16_t* end, char* out, char* const limit)
+{
+    while (unit != end && out != limit) {
+        // The units that have bytes, as many as fit.
+        char* const run_limit = out + std::min(static_cast<std::size_t>(limit - out), static_cast<std::size_t>(end - unit));
+        while (out != run_limit && *unit <= 0xFF) {
+            *out++ = static_cast<char>(*unit++);
+        }
+        if (out != run_limit) {
+            // A unit without a byte, so there is room: one '?' per character, a surrogate pair being one.
+            const bool pair = is_high_surrogate(*unit) && unit + 1 != end && is_low_surrogate(unit[1]);
+            *out++ = '?';
+            unit += pair ? 2 : 1;
+        }
+    }
+    return out;
+}
+
+// Kept out of write_bytes so that its common case, a few bytes into the buffer, stays a leaf.
+[[gnu::noinline]] void write_bytes_past_buffer(std::string_view bytes)
+{
+    flush_output();
+    if (bytes.size() > k_buffer_size) {
+        write_all(g_fd, bytes.data(), bytes.size());
+        return;
+    }
+    std::memcpy(g_buffer, bytes.data(), bytes.size());
+    g_used = bytes.size();
+}
+
 } // namespace
 
 std::u16string widen(std::string_view bytes)
@@ -66,14 +98,25 @@ std::u16string widen(std::string_view bytes)
 void write_bytes(std::string_view bytes)
 {
     if (bytes.size() > k_buffer_size - g_used) {
-        flush_output();
-        if (bytes.size() > k_buffer_size) {
-            write_all(g_fd, bytes.data(), bytes.size());
-            return;
-        }
+        write_bytes_past_buffer(bytes);
+        return;
     }
-    std::memcpy(g_buffer + g_used, bytes.data(), bytes.size());
+    char* const out = g_buffer + g_used;
     g_used += bytes.size();
+    if (bytes.size() == 1) { // a delimiter or a quote, around every field: cheaper than a call
+        *out = bytes.front();
+        return;
+    }
+    std::memcpy(out, bytes.data(), bytes.size());
+}
+
+std::string encode_units(std::u16string_view units)
+{
+    std::string bytes(units.size(), '\0');
+    const char16_t* unit = units.data();
+    char* const end = copy_units(unit, unit + units.size(), bytes.data(), bytes.data() + bytes.size());
+    bytes.resize(static_cast<std::size_t>(end - bytes.data()));
+    return bytes;
 }
 
 void write_units(std::u16string_view units)
@@ -84,19 +127,7 @@ void write_units(std::u16string_view units)
         if (g_used == k_buffer_size) {
             flush_output();
         }
-        // The units that have bytes, as many as fit.
-        char* out = g_buffer + g_used;
-        char* const limit = out + std::min(k_buffer_size - g_used, static_cast<std::size_t>(end - unit));
-        while (out != limit && *unit <= 0xFF) {
-            *out++ = static_cast<char>(*unit++);
-        }
-        g_used = static_cast<std::size_t>(out - g_buffer);
-        if (out != limit) {
-            // A unit without a byte, so there is room: one '?' per character, a surrogate pair being one.
-            const bool pair = is_high_surrogate(*unit) && unit + 1 != end && is_low_surrogate(unit[1]);
-            g_buffer[g_used++] = '?';
-            unit += pair ? 2 : 1;
-        }
+        g_used = static_cast<std::size_t>(copy_units(unit, end, g_buffer + g_used, g_buffer + k_buffer_size) - g_buffer);
     }
 }
 

@@ -19,6 +19,8 @@ std::u16string widen(std::string_view bytes);
 
 void write_bytes(std::string_view bytes);
 void write_units(std::u16string_view units);
+// The bytes write_units would write for `units`, for text written many times.
+std::string encode_units(std::u16string_view units);
 // Writes a zero-terminated wide string.
 void write_units(const char16_t* units);
 // Sends what is buffered to the output file.
