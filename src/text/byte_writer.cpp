@@ -58,7 +58,8 @@ void write_all(int fd, const char* data, std::size_t size)
 {
     while (unit != end && out != limit) {
         // The units that have bytes, as many as fit.
-        char* const run_limit = out + std::min(static_cast<std::size_t>(limit - out), static_cast<std::size_t>(end - unit));
+        char* const run_limit =
+            out + std::min(static_cast<std::size_t>(limit - out), static_cast<std::size_t>(end - unit));
         while (out != run_limit && *unit <= 0xFF) {
             *out++ = static_cast<char>(*unit++);
         }
@@ -127,7 +128,8 @@ void write_units(std::u16string_view units)
         if (g_used == k_buffer_size) {
             flush_output();
         }
-        g_used = static_cast<std::size_t>(copy_units(unit, end, g_buffer + g_used, g_buffer + k_buffer_size) - g_buffer);
+        g_used =
+            static_cast<std::size_t>(copy_units(unit, end, g_buffer + g_used, g_buffer + k_buffer_size) - g_buffer);
     }
 }
 
