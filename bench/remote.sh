@@ -11,11 +11,14 @@
 #
 # Environment: DELAYS (milliseconds each way, default "0 2 5"), MEMORY_ACCOUNTS (default 5000; 0
 # leaves the memory run out), TOOL_ARGS (default "-Q a"), TOOL_ENV (assignments for the tool, such as
-# TAVRICK_SERVER_CONNECTIONS=1), PROGRAMS (default "tool bare"; "tool" alone for growth figures,
-# where the bare calls would take many minutes). At 0 ms the times are taken without the proxy, the counts through it. Given the tool's path instead of a CMake
-# build folder (as bench/run.sh does), the folder is the tool's, and the bare program is built there
-# when it is missing. Exits 1 when a target is missed: at 0 ms the tool at most 1.3 times the bare
-# calls, at 5 ms at most one eighth of them.
+# TAVRICK_SERVER_CONNECTIONS=8), PROGRAMS (default "tool one bare": the tool as it stands, the tool
+# over one connection as it listed before it used several, the bare calls; "tool" alone for growth
+# figures, where the others would take many minutes). The programs take turns in each run. At 0 ms
+# the times are taken without the proxy, the counts through it. Given the tool's path instead of a
+# CMake build folder (as bench/run.sh does), the folder is the tool's, and the bare program is built
+# there when it is missing. Exits 1 when a target is missed: at 0 ms the tool at most 1.3 times the
+# bare calls and at most 1.1 times the one-connection listing, at 5 ms at most one eighth of the
+# bare calls.
 set -u
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -37,7 +40,7 @@ delays=${DELAYS:-0 2 5}
 memory_accounts=${MEMORY_ACCOUNTS:-5000}
 read -r -a tool_args <<<"${TOOL_ARGS:--Q a}"
 read -r -a tool_env <<<"${TOOL_ENV:-}"
-read -r -a programs <<<"${PROGRAMS:-tool bare}"
+read -r -a programs <<<"${PROGRAMS:-tool one bare}"
 
 # shellcheck source=../tests/remote/samba-server.sh
 . "$root/tests/remote/samba-server.sh"
@@ -69,6 +72,7 @@ trap cleanup EXIT
 credentials="USER=tester%$SAMBA_PASSWORD"
 target=127.0.0.1
 tool() { env -i PATH=/usr/bin:/bin "$credentials" "${tool_env[@]}" "$build/measure" "$build/tavrick" -S "$target" "${tool_args[@]}" 2>/dev/null; }
+one() { env -i PATH=/usr/bin:/bin "$credentials" TAVRICK_SERVER_CONNECTIONS=1 "$build/measure" "$build/tavrick" -S "$target" "${tool_args[@]}" 2>/dev/null; }
 bare() { env -i PATH=/usr/bin:/bin "$credentials" "$build/measure" "$build/tavrick_remote_bare" "$target" 2>/dev/null; }
 records() { env -i PATH=/usr/bin:/bin "$credentials" "${tool_env[@]}" "$build/tavrick" -S "$target" "${tool_args[@]}" | wc -l; }
 
@@ -98,27 +102,43 @@ printf '%-8s %-8s %9s %9s %9s %11s %9s %9s\n' delay program "wall s" "min s" "CP
 verdict=0
 for delay in $delays; do
     start_proxy "$delay"
-    declare -A wall=()
+    declare -A wall=() counts=() times=() cpus=()
     for program in "${programs[@]}"; do
         "$program" >/dev/null # warms the server's caches
-        read -r connections requests < <(counted "$program")
-        if [ "$delay" = 0 ]; then
-            target=127.0.0.1
-        fi
-        times=()
-        cpus=()
-        for ((i = 0; i < runs; i++)); do
+        counts[$program]=$(counted "$program")
+    done
+    if [ "$delay" = 0 ]; then
+        target=127.0.0.1
+    fi
+    # The programs take turns, so that a change in the machine's load falls on all of them.
+    for ((i = 0; i < runs; i++)); do
+        for program in "${programs[@]}"; do
             read -r seconds _ code cpu < <("$program")
             [ "$code" = 0 ] || { echo "$program failed with status $code" >&2; exit 1; }
-            times+=("$seconds")
-            cpus+=("$cpu")
+            times[$program]+="$seconds "
+            cpus[$program]+="$cpu "
         done
-        target=127.0.0.2
-        wall[$program]=$(median "${times[@]}")
-        awk -v d="$delay" -v p="$program" -v w="${wall[$program]}" -v m="$(printf '%s\n' "${times[@]}" | sort -g | head -1)" \
-            -v c="$(median "${cpus[@]}")" -v n="$((accounts + 6))" -v r="$requests" -v k="$connections" \
+    done
+    target=127.0.0.2
+    for program in "${programs[@]}"; do
+        read -r connections requests <<<"${counts[$program]}"
+        read -r -a run_times <<<"${times[$program]}"
+        read -r -a run_cpus <<<"${cpus[$program]}"
+        wall[$program]=$(median "${run_times[@]}")
+        awk -v d="$delay" -v p="$program" -v w="${wall[$program]}" -v m="$(printf '%s\n' "${run_times[@]}" | sort -g | head -1)" \
+            -v c="$(median "${run_cpus[@]}")" -v n="$((accounts + 6))" -v r="$requests" -v k="$connections" \
             'BEGIN { printf "%-8s %-8s %9.2f %9.2f %9.2f %11.1f %12.1f %11d\n", d " ms", p, w, m, c, n / w, r / n, k }'
     done
+    if [ -n "${wall[one]:-}" ] && [ -n "${wall[tool]:-}" ]; then
+        ratio=$(awk -v t="${wall[tool]}" -v o="${wall[one]}" 'BEGIN { printf "%.3f", t / o }')
+        if [ "$delay" = 0 ]; then
+            result=$(awk -v r="$ratio" 'BEGIN { print (r <= 1.1) ? "PASS" : "FAIL" }')
+            [ "$result" = PASS ] || verdict=1
+            printf '         tool/one at 0 ms: %.2f (limit 1.1) %s\n' "$ratio" "$result"
+        else
+            printf '         tool/one at %s ms: %.2f\n' "$delay" "$ratio"
+        fi
+    fi
     if [ -z "${wall[bare]:-}" ]; then
         continue
     fi

@@ -722,16 +722,18 @@ std::unique_ptr<AccountSource> open_samba_source(std::u16string_view server, con
 
 std::unique_ptr<AccountSource> open_samba_source(std::u16string_view server)
 {
-    const unsigned connections = server_connections(std::getenv("TAVRICK_SERVER_CONNECTIONS"));
+    const ServerConnections connections = server_connections(std::getenv("TAVRICK_SERVER_CONNECTIONS"));
     // The workers inherit the loaded library; without it the one-connection source says why.
-    if (connections > 1 && load_netapi() != nullptr) {
+    if ((connections.automatic || connections.limit > 1) && load_netapi() != nullptr) {
         // Each worker reads the credentials again, after the fork; a problem is reported once.
-        const ServerCredentials credentials = server_credentials([](const char* name) { return std::getenv(name); });
-        if (!credentials.problem.empty()) {
-            write_error(credentials.problem);
-        }
-        return open_parallel_server_source(server, connections);
+        ServerCredentials credentials = server_credentials([](const char* name) { return std::getenv(name); });
+        return open_parallel_server_source(server, connections, std::move(credentials.problem));
     }
+    return open_one_connection_source(server);
+}
+
+std::unique_ptr<AccountSource> open_one_connection_source(std::u16string_view server)
+{
     return open_samba_source(server, load_netapi());
 }
 

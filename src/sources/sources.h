@@ -85,10 +85,24 @@ class ServerConnection {
 // A ServerConnection of its own; `server` is the name without leading backslashes.
 std::unique_ptr<ServerConnection> open_server_connection(std::u16string_view server);
 
-// A server's accounts over at most `connections` connections at once, each in a worker process of
-// its own (libnetapi is not thread-safe and keeps one context per process). The records, their
-// order, the messages and the statuses are those of the one-connection source.
-std::unique_ptr<AccountSource> open_parallel_server_source(std::u16string_view server, unsigned connections);
+// The one-connection server source, in this process.
+std::unique_ptr<AccountSource> open_one_connection_source(std::u16string_view server);
+
+// How a server listing uses its connections: at most `limit` at once, opened as requests need
+// them. `automatic`: the listing first measures how fast the server answers and, when it answers
+// fast and every account's record is to be read, reads over one connection in this process, one
+// request after the other, which costs the fewest requests.
+struct ServerConnections {
+    unsigned limit = 0;
+    bool automatic = false;
+};
+
+// A server's accounts over several connections, each in a worker process of its own (libnetapi is
+// not thread-safe and keeps one context per process). The records, their order, the messages and
+// the statuses are those of the one-connection source. `problem` is what reading the credentials
+// had to report, written once before anything the library prints.
+std::unique_ptr<AccountSource> open_parallel_server_source(std::u16string_view server, ServerConnections connections,
+                                                           std::string problem);
 
 // --- between the parallel server source and its workers -----------------------------------------
 // Each request and each answer travels as one frame: a 32-bit length, then the bytes. Text is the
@@ -134,11 +148,13 @@ std::optional<Answer> decode_answer(std::string_view frame);
 bool read_frame(int fd, std::string& frame);
 bool write_frame(int fd, std::string_view frame);
 
-// How many connections a server listing may use: TAVRICK_SERVER_CONNECTIONS when it is a number
-// from 1 to k_max_server_connections, k_default_server_connections otherwise (`value` null: unset).
-inline constexpr unsigned k_default_server_connections = 8;
+// How a server listing uses connections: TAVRICK_SERVER_CONNECTIONS=N, a number from 1 to
+// k_max_server_connections, sets N and nothing automatic (1: one connection, one request after the
+// other); unset or out of range (`value` null: unset), automatic over up to
+// k_default_server_connections.
+inline constexpr unsigned k_default_server_connections = 16;
 inline constexpr unsigned k_max_server_connections = 32;
-unsigned server_connections(const char* value);
+ServerConnections server_connections(const char* value);
 
 // Who the samba source logs on as.
 struct ServerCredentials {

@@ -69,5 +69,13 @@ map_to_guest() { # SETTING
 before_guest_password() { map_to_guest 'bad password'; }
 before_guest_user() { map_to_guest 'bad user'; }
 
+# A tool that can start no process, as when the process limit is reached: fork always fails.
+before_no_fork() {
+    c++ -shared -fPIC -o "$work/no-fork.so" -x c++ - <<<'#include <cerrno>
+#include <unistd.h>
+extern "C" pid_t fork() { errno = EAGAIN; return -1; }'
+    environment+=("LD_PRELOAD=$work/no-fork.so" "ASAN_OPTIONS=verify_asan_link_order=0")
+}
+
 run_cases "$here/data/samba.cases"
 finish "$server/log"

@@ -200,5 +200,28 @@ TEST(SambaCredentials, ComeFromTheEnvironmentAsSambaClientsTakeThem)
     std::remove(file.c_str());
 }
 
+// A number in range is obeyed as given, 1 included; anything else leaves the choice to the listing.
+TEST(SambaConnections, ComeFromTheEnvironmentOrAreChosenByTheListing)
+{
+    const std::pair<const char*, ServerConnections> cases[] = {
+        {nullptr, {16, true}},
+        {"", {16, true}},
+        {"1", {1, false}},
+        {"8", {8, false}},
+        {"32", {32, false}},
+        {"0", {16, true}},
+        {"33", {16, true}},
+        {"8x", {16, true}},
+        {"-1", {16, true}},
+        {"x", {16, true}},
+        {"99999999999999999999", {16, true}},
+    };
+    for (const auto& [value, want] : cases) {
+        const ServerConnections got = server_connections(value);
+        EXPECT_EQ(std::tie(got.limit, got.automatic), std::tie(want.limit, want.automatic))
+            << (value ? value : "unset");
+    }
+}
+
 } // namespace
 } // namespace tavrick::testing
