@@ -27,6 +27,14 @@ struct NetApi {
     decltype(&::NetApiBufferFree) buffer_free = nullptr;
 };
 
+// What libnetapi returns for every connection it could not open, whatever the cause.
+inline constexpr std::uint32_t k_status_cannot_complete = 1003;
+
+// Removes the variables from which the library would take credentials by itself when a context is
+// initialised: it parses them with no regard for odd values (USER='%' crashes it) and complains
+// about password files on its own. The tool has read them already and hands the result over.
+void forget_credential_variables();
+
 // The samba source for `server` on the entry points of `api`, which must outlive it; null stands
 // for a library that could not be loaded.
 std::unique_ptr<AccountSource> open_samba_source(std::u16string_view server, const NetApi* api);

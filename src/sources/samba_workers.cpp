@@ -1,31 +1,21 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// A server's accounts over several connections at once. libnetapi is not thread-safe and keeps one
-// context per process, so each connection lives in a worker process of its own, forked on demand
-// and fed one request at a time over a socket pair. The parent pages through the names (one request
+// A server's accounts over several connections at once, each in a worker process of its own (see
+// worker_pool.h). The parent pages through the names (one request
 // a page, always on the first worker, so the paging keeps to one connection as it does with one
 // source), then fetches the records the driver reads and, once all of them have come, the groups
 // of the accounts it writes, a few requests for each worker ahead of the driver; the answers are
 // handed out in page order. Unless told how many connections to use, it first times one request:
 // a server that answers fast is read by the one-connection source in this process instead.
-#include <poll.h>
-#include <sys/prctl.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <array>
 #include <cerrno>
 #include <chrono>
-#include <csignal>
 #include <cstdlib>
-#include <cstring>
-#include <ctime>
 #include <optional>
 #include <utility>
 
 #include "output/output.h"
 #include "sources/sources.h"
+#include "sources/worker_pool.h"
 
 namespace tavrick {
 
@@ -40,37 +30,14 @@ constexpr std::chrono::milliseconds k_fast_answer{8};
 // Group lookups sent ahead for each connection in one step of a page.
 constexpr unsigned k_group_requests_per_connection = 4;
 
-// A worker's life: serve requests until the parent closes its end, then log off and leave. It dies
-// with the parent, and never runs the parent's exit handlers or flushes its output buffer.
-[[noreturn]] void serve(int fd, std::u16string_view server)
-{
-    std::unique_ptr<ServerConnection> connection = open_server_connection(server);
-    std::string request;
-    while (read_frame(fd, request)) {
-        const std::string answer = answer_request(*connection, request);
-        if (!write_frame(fd, answer)) {
-            break;
-        }
-    }
-    connection.reset();
-    ::_exit(0);
-}
-
-struct Worker {
-    pid_t pid = -1;
-    int fd = -1;
-    std::optional<std::size_t> job; // the request it is answering
-};
-
 class ParallelServerSource final : public AccountSource {
   public:
     ParallelServerSource(std::u16string_view server, ServerConnections connections, std::string problem)
-        : m_server(server), m_limit(connections.limit), m_automatic(connections.automatic),
+        : m_server(server), m_pool(server, connections.limit), m_automatic(connections.automatic),
           m_problem(std::move(problem))
     {
-        m_workers.reserve(m_limit); // a worker's address stays valid while requests run
     }
-    ~ParallelServerSource() override { stop_workers(); }
+    ~ParallelServerSource() override = default;
     ParallelServerSource(const ParallelServerSource&) = delete;
     ParallelServerSource& operator=(const ParallelServerSource&) = delete;
 
@@ -82,7 +49,7 @@ class ParallelServerSource final : public AccountSource {
         if (m_direct) {
             return m_direct->enumerate_page(preferred_max_bytes, resume_handle, records, entries_read);
         }
-        if (m_workers.empty() && start_worker() == nullptr) {
+        if (!m_pool.start()) {
             // No process can be started: the listing goes on in this one, as it would with one
             // connection.
             m_direct = open_one_connection_source(m_server);
@@ -91,11 +58,11 @@ class ParallelServerSource final : public AccountSource {
         clear_page();
         records = nullptr;
         entries_read = 0;
-        Answer page = run({Request{RequestKind::page_names, preferred_max_bytes, resume_handle, {}}}).front();
+        Answer page = m_pool.run({Request{RequestKind::page_names, preferred_max_bytes, resume_handle, {}}}).front();
         if (std::exchange(m_automatic, false) && answers_fast(page)) {
             // The one-connection source reads the credentials, reports their problem and prints
             // what the library prints itself; this first page is read again there.
-            retire_workers();
+            m_pool.retire();
             m_direct = open_one_connection_source(m_server);
             return m_direct->enumerate_page(preferred_max_bytes, resume_handle, records, entries_read);
         }
@@ -132,7 +99,7 @@ class ParallelServerSource final : public AccountSource {
         if (m_next_groups == m_groups.size() || !m_groups[m_next_groups]) {
             // Not fetched ahead: ask now.
             const Answer answer =
-                run({Request{RequestKind::groups, preferred_max_bytes, 0, narrow_units(user_name)}}).front();
+                m_pool.run({Request{RequestKind::groups, preferred_max_bytes, 0, narrow_units(user_name)}}).front();
             m_fallback = store_groups(answer);
             return hand_out(*m_fallback, names, entries_read);
         }
@@ -162,7 +129,7 @@ class ParallelServerSource final : public AccountSource {
             return false;
         }
         const auto asked = std::chrono::steady_clock::now();
-        const Answer record = run({Request{RequestKind::account, 0, 0, page.names.front()}}).front();
+        const Answer record = m_pool.run({Request{RequestKind::account, 0, 0, page.names.front()}}).front();
         const auto took = std::chrono::steady_clock::now() - asked;
         return record.status == k_status_success && took < k_fast_answer;
     }
@@ -214,7 +181,7 @@ class ParallelServerSource final : public AccountSource {
             }
         }
         const std::vector<Answer> answers =
-            run(requests, [](const Answer& answer) { return answer.status != k_status_success; });
+            m_pool.run(requests, [](const Answer& answer) { return answer.status != k_status_success; });
         for (std::size_t k = 0; k < answers.size(); ++k) {
             write_error(answers[k].printed);
             if (answers[k].status != k_status_success || !answers[k].record) {
@@ -231,7 +198,7 @@ class ParallelServerSource final : public AccountSource {
     // interrupt loses no more than one step.
     void fetch_groups(std::size_t from)
     {
-        const std::size_t step = std::size_t{k_group_requests_per_connection} * m_limit;
+        const std::size_t step = std::size_t{k_group_requests_per_connection} * m_pool.limit();
         const std::size_t read =
             m_plan.first_account_only ? std::min<std::size_t>(1, m_records.size()) : m_records.size();
         std::vector<std::size_t> wanted;
@@ -245,7 +212,7 @@ class ParallelServerSource final : public AccountSource {
         }
         m_groups_fetched_to = std::max(i, from + 1);
         const std::vector<Answer> answers =
-            run(requests, [](const Answer& answer) { return is_connection_failure(answer.status); });
+            m_pool.run(requests, [](const Answer& answer) { return is_connection_failure(answer.status); });
         for (std::size_t k = 0; k < answers.size(); ++k) {
             m_groups[wanted[k]] = store_groups(answers[k]);
         }
@@ -274,180 +241,12 @@ class ParallelServerSource final : public AccountSource {
         return record;
     }
 
-    // Answers the requests in their order, each on the first idle worker; page requests, which
-    // come alone, always on the first worker. A worker is started only when all are busy and
-    // fewer than the limit run, so a listing that needs one connection opens one. Once an answer
-    // `stops` the listing at its request, no later request is sent (the reader never gets past
-    // it); the answers returned are those of the requests sent.
-    std::vector<Answer> run(const std::vector<Request>& requests, bool (*stops)(const Answer&) = nullptr)
-    {
-        std::vector<Answer> answers(requests.size());
-        std::size_t next = 0;
-        std::size_t done = 0;
-        bool stopped = false;
-        while (done < next || (!stopped && next < requests.size())) {
-            while (!stopped && next < requests.size()) {
-                Worker* idle = requests[next].kind == RequestKind::page_names ? first_worker() : idle_worker();
-                if (idle == nullptr || idle->job) {
-                    break;
-                }
-                idle->job = next;
-                if (!write_frame(idle->fd, encode_request(requests[next]))) {
-                    answers[next] = lost_worker_answer();
-                    idle->job.reset();
-                    ++done;
-                }
-                ++next;
-            }
-            const std::size_t came = collect(answers);
-            done += came;
-            stopped = stopped || (came > 0 && stops != nullptr &&
-                                  std::any_of(answers.begin(), answers.begin() + static_cast<std::ptrdiff_t>(next),
-                                              [&](const Answer& answer) { return stops(answer); }));
-        }
-        answers.resize(next);
-        return answers;
-    }
-
-    Worker* first_worker() { return m_workers.empty() ? start_worker() : &m_workers.front(); }
-
-    Worker* idle_worker()
-    {
-        const auto idle =
-            std::find_if(m_workers.begin(), m_workers.end(), [](const Worker& worker) { return !worker.job; });
-        if (idle != m_workers.end()) {
-            return &*idle;
-        }
-        return m_workers.size() < m_limit ? start_worker() : nullptr;
-    }
-
-    Worker* start_worker()
-    {
-        std::array<int, 2> ends{};
-        if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends.data()) != 0) {
-            return nullptr;
-        }
-        flush_output(); // the child must not inherit records still to be written
-        const pid_t parent = ::getpid();
-        const pid_t pid = ::fork();
-        if (pid == 0) {
-            ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-            if (::getppid() != parent) {
-                ::_exit(0);
-            }
-            for (const Worker& other : m_workers) {
-                ::close(other.fd);
-            }
-            ::close(ends[0]);
-            serve(ends[1], m_server);
-        }
-        ::close(ends[1]);
-        if (pid < 0) {
-            ::close(ends[0]);
-            return nullptr;
-        }
-        m_workers.push_back(Worker{pid, ends[0], std::nullopt});
-        return &m_workers.back();
-    }
-
-    // Waits for at least one busy worker to answer; stores the answers; returns how many came.
-    std::size_t collect(std::vector<Answer>& answers)
-    {
-        flush_output(); // what has been read is out before the wait on the network
-        std::vector<pollfd> busy;
-        for (const Worker& worker : m_workers) {
-            if (worker.job) {
-                busy.push_back(pollfd{worker.fd, POLLIN, 0});
-            }
-        }
-        if (busy.empty()) {
-            return 0;
-        }
-        while (::poll(busy.data(), busy.size(), -1) < 0 && errno == EINTR) {
-        }
-        std::size_t came = 0;
-        for (Worker& worker : m_workers) {
-            const auto ready =
-                std::find_if(busy.begin(), busy.end(), [&](const pollfd& p) { return p.fd == worker.fd; });
-            if (!worker.job || ready == busy.end() || ready->revents == 0) {
-                continue;
-            }
-            std::string frame;
-            std::optional<Answer> answer;
-            if (read_frame(worker.fd, frame)) {
-                answer = decode_answer(frame);
-            }
-            answers[*worker.job] = answer ? std::move(*answer) : lost_worker_answer();
-            worker.job.reset();
-            ++came;
-        }
-        return came;
-    }
-
-    // A worker that died or answered nonsense: the connection counts as lost.
-    static Answer lost_worker_answer()
-    {
-        Answer answer;
-        answer.status = k_status_bad_netpath;
-        return answer;
-    }
-
-    // Closes the workers' sockets: an idle worker logs off and ends while the listing goes on; all
-    // are reaped at the end.
-    void retire_workers()
-    {
-        for (Worker& worker : m_workers) {
-            ::close(worker.fd);
-            worker.fd = -1;
-        }
-    }
-
-    // Idle workers log off when their socket closes; one that has not ended within a second (a busy
-    // one, the listing having ended early, or a logoff waiting on a server that stopped answering)
-    // is killed: nothing it does is wanted any more. All are reaped.
-    void stop_workers()
-    {
-        for (const Worker& worker : m_workers) {
-            if (worker.fd >= 0) {
-                ::close(worker.fd);
-            }
-            if (worker.job) {
-                ::kill(worker.pid, SIGKILL);
-            }
-        }
-        constexpr int k_polls = 100;
-        constexpr long k_poll_nanoseconds = 10'000'000; // 10 ms, so a second in all
-        for (int poll = 0; poll < k_polls; ++poll) {
-            bool all_ended = true;
-            for (Worker& worker : m_workers) {
-                if (worker.pid > 0 && ::waitpid(worker.pid, nullptr, WNOHANG) == worker.pid) {
-                    worker.pid = -1;
-                }
-                all_ended = all_ended && worker.pid <= 0;
-            }
-            if (all_ended) {
-                break;
-            }
-            const timespec interval{0, k_poll_nanoseconds};
-            ::nanosleep(&interval, nullptr);
-        }
-        for (const Worker& worker : m_workers) {
-            if (worker.pid > 0) {
-                ::kill(worker.pid, SIGKILL);
-                while (::waitpid(worker.pid, nullptr, 0) < 0 && errno == EINTR) {
-                }
-            }
-        }
-        m_workers.clear();
-    }
-
     std::u16string m_server;
-    unsigned m_limit;
+    WorkerPool m_pool;
     bool m_automatic;
     std::string m_problem;
     ListingPlan m_plan;
     std::unique_ptr<AccountSource> m_direct; // the one-connection source, when the server answers fast
-    std::vector<Worker> m_workers;
 
     std::vector<USER_INFO_3> m_records;
     std::vector<unsigned char> m_hours;
