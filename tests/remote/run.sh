@@ -74,7 +74,7 @@ before_no_fork() {
     c++ -shared -fPIC -o "$work/no-fork.so" -x c++ - <<<'#include <cerrno>
 #include <unistd.h>
 extern "C" pid_t fork() { errno = EAGAIN; return -1; }'
-    environment+=("LD_PRELOAD=$work/no-fork.so" "ASAN_OPTIONS=verify_asan_link_order=0")
+    environment+=("LD_PRELOAD=$work/no-fork.so" "${sanitizers[0]}:verify_asan_link_order=0")
 }
 
 run_cases "$here/data/samba.cases"
