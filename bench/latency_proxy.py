@@ -106,8 +106,11 @@ async def main():
         except OSError:
             client_writer.close()
             return
-        await asyncio.gather(pump(client_reader, server_writer, delay, SmbFraming(counter)),
-                             pump(server_reader, client_writer, delay))
+        try:
+            await asyncio.gather(pump(client_reader, server_writer, delay, SmbFraming(counter)),
+                                 pump(server_reader, client_writer, delay))
+        except asyncio.CancelledError:
+            pass  # the proxy is stopping
         for writer in (client_writer, server_writer):
             writer.close()
 
@@ -121,6 +124,11 @@ async def main():
     await stop.wait()
     server.close()
     write_counts(count_file, counter, False)
+    # Connections still open end here, rather than as tasks the closing loop complains about.
+    others = [task for task in asyncio.all_tasks() if task is not asyncio.current_task()]
+    for task in others:
+        task.cancel()
+    await asyncio.gather(*others, return_exceptions=True)
 
 
 def write_counts(path, counter, reset):
