@@ -62,15 +62,6 @@ const NetApi* load_netapi()
     return loaded ? &api : nullptr;
 }
 
-// The bytes back from code units widened one to one; a unit that no byte stands for becomes '?'.
-std::string narrow(std::u16string_view units)
-{
-    std::string bytes(units.size(), '\0');
-    std::transform(units.begin(), units.end(), bytes.begin(),
-                   [](char16_t unit) { return unit <= 0xFF ? static_cast<char>(unit) : '?'; });
-    return bytes;
-}
-
 class SambaSource final : public AccountSource, public ServerConnection {
   public:
     // What the library prints goes to standard error as it comes, or is kept for take_printed;
@@ -79,7 +70,7 @@ class SambaSource final : public AccountSource, public ServerConnection {
 
     SambaSource(std::u16string_view server, const NetApi* api, Printed printed = Printed::to_standard_error)
         // Read first: initialising the library wipes the password out of USER.
-        : m_server(narrow(server)),
+        : m_server(encode_units(server)),
           m_credentials(server_credentials([](const char* name) { return std::getenv(name); })), m_api(api)
     {
         if (printed == Printed::kept) {
@@ -197,7 +188,7 @@ class SambaSource final : public AccountSource, public ServerConnection {
         std::uint32_t read = 0;
         const std::uint32_t status = user_groups(widen(name).c_str(), k_groups_bytes, units, read);
         for (std::uint32_t i = 0; i < read; ++i) {
-            names.push_back(narrow(units[i]));
+            names.push_back(encode_units(units[i]));
         }
         ++m_accounts_in_context;
         return status;
@@ -215,7 +206,7 @@ class SambaSource final : public AccountSource, public ServerConnection {
         if (m_init_status != k_status_success) {
             return m_init_status;
         }
-        const std::string name = narrow(user_name != nullptr ? std::u16string_view(user_name) : u"");
+        const std::string name = encode_units(user_name != nullptr ? std::u16string_view(user_name) : u"");
         std::uint8_t* buffer = nullptr;
         std::uint32_t read = 0;
         std::uint32_t total = 0;

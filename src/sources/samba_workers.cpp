@@ -13,9 +13,9 @@
 #include <optional>
 #include <utility>
 
-#include "output/output.h"
 #include "sources/sources.h"
 #include "sources/worker_pool.h"
+#include "text/text.h"
 
 namespace tavrick {
 
@@ -46,13 +46,12 @@ class ParallelServerSource final : public AccountSource {
     std::uint32_t enumerate_page(std::uint32_t preferred_max_bytes, std::uint32_t& resume_handle,
                                  const USER_INFO_3*& records, std::uint32_t& entries_read) override
     {
-        if (m_direct) {
-            return m_direct->enumerate_page(preferred_max_bytes, resume_handle, records, entries_read);
-        }
-        if (!m_pool.start()) {
+        if (!m_direct && !m_pool.start()) {
             // No process can be started: the listing goes on in this one, as it would with one
             // connection.
             m_direct = open_one_connection_source(m_server);
+        }
+        if (m_direct) {
             return m_direct->enumerate_page(preferred_max_bytes, resume_handle, records, entries_read);
         }
         clear_page();
@@ -99,7 +98,7 @@ class ParallelServerSource final : public AccountSource {
         if (m_next_groups == m_groups.size() || !m_groups[m_next_groups]) {
             // Not fetched ahead: ask now.
             const Answer answer =
-                m_pool.run({Request{RequestKind::groups, preferred_max_bytes, 0, narrow_units(user_name)}}).front();
+                m_pool.run({Request{RequestKind::groups, preferred_max_bytes, 0, name_bytes(user_name)}}).front();
             m_fallback = store_groups(answer);
             return hand_out(*m_fallback, names, entries_read);
         }
@@ -142,13 +141,9 @@ class ParallelServerSource final : public AccountSource {
         return groups.status;
     }
 
-    static std::string narrow_units(const char16_t* units)
+    static std::string name_bytes(const char16_t* name)
     {
-        std::string bytes;
-        for (; units != nullptr && *units != u'\0'; ++units) {
-            bytes.push_back(*units <= 0xFF ? static_cast<char>(*units) : '?');
-        }
-        return bytes;
+        return encode_units(name != nullptr ? std::u16string_view(name) : u"");
     }
 
     void clear_page()
@@ -207,7 +202,7 @@ class ParallelServerSource final : public AccountSource {
         for (; i < read && wanted.size() < step; ++i) {
             if (m_plan.writes && m_plan.writes(m_records[i]) && m_records[i].name != nullptr) {
                 wanted.push_back(i);
-                requests.push_back(Request{RequestKind::groups, 0, 0, narrow_units(m_records[i].name)});
+                requests.push_back(Request{RequestKind::groups, 0, 0, name_bytes(m_records[i].name)});
             }
         }
         m_groups_fetched_to = std::max(i, from + 1);

@@ -8,6 +8,7 @@
 #include <cerrno>
 
 #include "sources/sources.h"
+#include "text/text.h"
 
 namespace tavrick {
 
@@ -45,10 +46,7 @@ std::optional<std::string_view> bytes_of(const char16_t* units, std::string& scr
     if (units == nullptr) {
         return std::nullopt;
     }
-    scratch.clear();
-    for (; *units != u'\0'; ++units) {
-        scratch.push_back(*units <= 0xFF ? static_cast<char>(*units) : '?');
-    }
+    scratch = encode_units(units);
     return std::string_view(scratch);
 }
 
