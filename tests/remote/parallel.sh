@@ -89,7 +89,9 @@ if [ "$kind" = standalone ]; then
     arguments=(-S 127.0.0.1 -Q a)
     run
     mv "$work/out" "$work/full"
-    env -i PATH=/usr/bin:/bin "$good" "$tavrick" -S 127.0.0.1 -Q a >"$work/out" 2>"$work/err" &
+    # The mark in the environment tells this tool's processes from those of tests running beside it.
+    mark="TAVRICK_TEST_MARK=stopped-$$"
+    env -i PATH=/usr/bin:/bin "$good" "$mark" "$tavrick" -S 127.0.0.1 -Q a >"$work/out" 2>"$work/err" &
     tool=$!
     until [ -s "$work/out" ] || ! kill -0 "$tool" 2>/dev/null; do
         sleep 0.01
@@ -106,7 +108,7 @@ if [ "$kind" = standalone ]; then
     wait "$tool"
     status=$?
     records=$(($(wc -l <"$work/out") - 1))
-    left=$(for process in /proc/[0-9]*; do [ "$(readlink "$process/exe")" = "$tavrick" ] && echo "$process"; done)
+    left=$(grep -lsaz -x -- "$mark" /proc/[0-9]*/environ)
     verdict="$(tail -n 1 "$work/out" | grep -c '^[^"]') message line(s) at the end, $left"
     if [ "$records" -lt 1 ] || ! cmp -s <(head -n "$records" "$work/out") <(head -n "$records" "$work/full"); then
         verdict="records differ from the listing's: $verdict"
