@@ -89,9 +89,7 @@ class SambaSource final : public AccountSource, public ServerConnection {
     std::uint32_t enumerate_page(std::uint32_t preferred_max_bytes, std::uint32_t& resume_handle,
                                  const USER_INFO_3*& records, std::uint32_t& entries_read) override
     {
-        m_text.clear();
-        m_records.clear();
-        m_hours.clear();
+        clear_records();
         records = nullptr;
         entries_read = 0;
         return enumerate_at(k_level_accounts, preferred_max_bytes, resume_handle,
@@ -150,9 +148,7 @@ class SambaSource final : public AccountSource, public ServerConnection {
 
     std::uint32_t account(const std::string& name, const USER_INFO_3*& record) override
     {
-        m_text.clear();
-        m_records.clear();
-        m_hours.clear();
+        clear_records();
         record = nullptr;
         renew_context_when_due();
         if (m_init_status != k_status_success) {
@@ -184,12 +180,10 @@ class SambaSource final : public AccountSource, public ServerConnection {
     {
         names.clear();
         renew_context_when_due();
-        const char16_t* const* units = nullptr;
-        std::uint32_t read = 0;
-        const std::uint32_t status = user_groups(widen(name).c_str(), k_groups_bytes, units, read);
-        for (std::uint32_t i = 0; i < read; ++i) {
-            names.push_back(encode_units(units[i]));
-        }
+        const std::uint32_t status =
+            m_init_status != k_status_success
+                ? m_init_status
+                : get_groups(name, k_groups_bytes, [&](std::string_view group) { names.emplace_back(group); });
         ++m_accounts_in_context;
         return status;
     }
@@ -206,7 +200,28 @@ class SambaSource final : public AccountSource, public ServerConnection {
         if (m_init_status != k_status_success) {
             return m_init_status;
         }
-        const std::string name = encode_units(user_name != nullptr ? std::u16string_view(user_name) : u"");
+        const std::uint32_t status =
+            get_groups(encode_units(user_name != nullptr ? std::u16string_view(user_name) : u""), preferred_max_bytes,
+                       [&](std::string_view group) { m_group_names.push_back(m_group_text.store(group)); });
+        names = m_group_names.data();
+        entries_read = static_cast<std::uint32_t>(m_group_names.size());
+        return status;
+    }
+
+  private:
+    // The records of the last answer, and their text and hours, are no longer needed.
+    void clear_records()
+    {
+        m_text.clear();
+        m_records.clear();
+        m_hours.clear();
+    }
+
+    // NetUserGetGroups at level 1 for the account `name` (the library's bytes): `take` gets each
+    // group name the call reported, whatever the status.
+    std::uint32_t get_groups(const std::string& name, std::uint32_t preferred_max_bytes,
+                             const std::function<void(std::string_view group)>& take)
+    {
         std::uint8_t* buffer = nullptr;
         std::uint32_t read = 0;
         std::uint32_t total = 0;
@@ -218,16 +233,13 @@ class SambaSource final : public AccountSource, public ServerConnection {
         if (buffer != nullptr) {
             const auto* entries = reinterpret_cast<const GROUP_USERS_INFO_1*>(buffer);
             for (std::uint32_t i = 0; i < read; ++i) {
-                m_group_names.push_back(m_group_text.store(bytes_of(entries[i].grui1_name)));
+                take(bytes_of(entries[i].grui1_name));
             }
             m_api->buffer_free(buffer);
         }
-        names = m_group_names.data();
-        entries_read = static_cast<std::uint32_t>(m_group_names.size());
         return status;
     }
 
-  private:
     void renew_context_when_due()
     {
         if (m_init_status == k_status_success && m_accounts_in_context >= k_accounts_per_context) {

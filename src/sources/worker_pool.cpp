@@ -74,11 +74,10 @@ std::vector<Answer> WorkerPool::run(const std::vector<Request>& requests, bool (
             }
             ++next;
         }
-        const std::size_t came = collect(answers);
-        done += came;
-        stopped = stopped || (came > 0 && stops != nullptr &&
-                              std::any_of(answers.begin(), answers.begin() + static_cast<std::ptrdiff_t>(next),
-                                          [&](const Answer& answer) { return stops(answer); }));
+        const std::vector<std::size_t> came = collect(answers);
+        done += came.size();
+        stopped = stopped || (stops != nullptr && std::any_of(came.begin(), came.end(),
+                                                              [&](std::size_t job) { return stops(answers[job]); }));
     }
     answers.resize(next);
     return answers;
@@ -128,8 +127,7 @@ WorkerPool::Worker* WorkerPool::start_worker()
     return &m_workers.back();
 }
 
-// Waits for at least one busy worker to answer; stores the answers; returns how many came.
-std::size_t WorkerPool::collect(std::vector<Answer>& answers)
+std::vector<std::size_t> WorkerPool::collect(std::vector<Answer>& answers)
 {
     flush_output(); // what has been read is out before the wait on the network
     std::vector<pollfd> busy;
@@ -138,12 +136,12 @@ std::size_t WorkerPool::collect(std::vector<Answer>& answers)
             busy.push_back(pollfd{worker.fd, POLLIN, 0});
         }
     }
+    std::vector<std::size_t> came;
     if (busy.empty()) {
-        return 0;
+        return came;
     }
     while (::poll(busy.data(), busy.size(), -1) < 0 && errno == EINTR) {
     }
-    std::size_t came = 0;
     for (Worker& worker : m_workers) {
         const auto ready = std::find_if(busy.begin(), busy.end(), [&](const pollfd& p) { return p.fd == worker.fd; });
         if (!worker.job || ready == busy.end() || ready->revents == 0) {
@@ -155,8 +153,8 @@ std::size_t WorkerPool::collect(std::vector<Answer>& answers)
             answer = decode_answer(frame);
         }
         answers[*worker.job] = answer ? std::move(*answer) : lost_worker_answer();
+        came.push_back(*worker.job);
         worker.job.reset();
-        ++came;
     }
     return came;
 }

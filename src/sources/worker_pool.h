@@ -54,8 +54,9 @@ class WorkerPool {
     Worker* first_worker();
     Worker* idle_worker();
     Worker* start_worker();
-    // Waits for at least one busy worker to answer; stores the answers; returns how many came.
-    std::size_t collect(std::vector<Answer>& answers);
+    // Waits for at least one busy worker to answer; stores the answers; returns the requests they
+    // answer.
+    std::vector<std::size_t> collect(std::vector<Answer>& answers);
     // A worker that died or answered nonsense: the connection counts as lost.
     static Answer lost_worker_answer();
 
