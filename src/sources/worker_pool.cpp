@@ -71,6 +71,7 @@ std::vector<Answer> WorkerPool::run(const std::vector<Request>& requests, bool (
                 answers[next] = lost_worker_answer();
                 idle->job.reset();
                 ++done;
+                stopped = stops != nullptr && stops(answers[next]);
             }
             ++next;
         }

@@ -2,6 +2,7 @@
 // The frames between the parallel server source and its worker processes, and what a worker does
 // with a request. Both ends are the same program, so the encoding is plain: numbers in the
 // machine's own byte order, text as a length and the bytes, an absent text as length 0xFFFFFFFF.
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -150,7 +151,8 @@ std::optional<WireRecord> take_record(Reader& in)
 bool transfer(int fd, char* data, std::size_t size, bool reading)
 {
     while (size > 0) {
-        const ssize_t done = reading ? ::read(fd, data, size) : ::write(fd, data, size);
+        // A worker that has died must not end the tool with SIGPIPE: its connection counts as lost.
+        const ssize_t done = reading ? ::read(fd, data, size) : ::send(fd, data, size, MSG_NOSIGNAL);
         if (done < 0 && errno == EINTR) {
             continue;
         }

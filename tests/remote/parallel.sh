@@ -82,25 +82,21 @@ while IFS= read -r line; do
     check "$kind, $line" "$one_status"
 done <"$here/parallel-cases"
 
-if [ "$kind" = standalone ]; then
-    # The server stopped mid-listing: the records written so far are the one-connection listing's,
-    # then one message from the status table, status 0, and no process of the tool is left.
-    environment=("$good" TAVRICK_SERVER_CONNECTIONS=1)
-    arguments=(-S 127.0.0.1 -Q a)
-    run
-    mv "$work/out" "$work/full"
+# fault_case NAME CONNECTIONS FAULT: the listing of all accounts over CONNECTIONS (empty:
+# automatic), with FAULT done once records are out. The records written are the one-connection
+# listing's, then one message from the status table, status 0, and no process of the tool is left.
+fault_case() {
+    local mark="TAVRICK_TEST_MARK=fault-$$-$cases" connections=() waited=0 records left verdict
+    [ -z "$2" ] || connections=("TAVRICK_SERVER_CONNECTIONS=$2")
+    : >"$work/out" # empty before the tool starts: the wait below is for its first record
     # The mark in the environment tells this tool's processes from those of tests running beside it.
-    mark="TAVRICK_TEST_MARK=stopped-$$"
-    env -i PATH=/usr/bin:/bin "$good" "$mark" "$tavrick" -S 127.0.0.1 -Q a >"$work/out" 2>"$work/err" &
+    env -i PATH=/usr/bin:/bin "$good" "$mark" "${connections[@]}" "$tavrick" -S 127.0.0.1 -Q a \
+        >"$work/out" 2>"$work/err" &
     tool=$!
     until [ -s "$work/out" ] || ! kill -0 "$tool" 2>/dev/null; do
         sleep 0.01
     done
-    for pid in $SAMBA_PIDS; do
-        pkill -KILL -P "$pid" # the server's processes for this client, as a crash would end them
-    done
-    samba_stop
-    waited=0
+    "$3"
     while kill -0 "$tool" 2>/dev/null && [ "$((waited++))" -lt 600 ]; do
         sleep 0.1
     done
@@ -117,7 +113,32 @@ if [ "$kind" = standalone ]; then
     echo "1 message line(s) at the end, " >"$work/want.out"
     : >"$work/err"
     : >"$work/want.err"
-    check "a server stopped mid-listing ($records records)" 0
+    check "$1 ($records records)" 0
+}
+
+# The workers die while the tool is held (as the kernel's OOM killer might end them): the tool
+# finds their answers so far, then connections that are gone.
+kill_workers() {
+    kill -STOP "$tool"
+    sleep 1
+    pkill -KILL -P "$tool"
+    kill -CONT "$tool"
+}
+
+stop_server() {
+    for pid in $SAMBA_PIDS; do
+        pkill -KILL -P "$pid" # the server's processes for this client, as a crash would end them
+    done
+    samba_stop
+}
+
+if [ "$kind" = standalone ]; then
+    environment=("$good" TAVRICK_SERVER_CONNECTIONS=1)
+    arguments=(-S 127.0.0.1 -Q a)
+    run
+    mv "$work/out" "$work/full"
+    fault_case "the workers killed mid-listing" 8 kill_workers
+    fault_case "a server stopped mid-listing" "" stop_server # last: the server is gone
 fi
 
 echo "$cases cases, $failures failed"
