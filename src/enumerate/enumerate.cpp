@@ -77,10 +77,44 @@ bool is_connection_failure(std::uint32_t status)
     case k_status_unexpected_network_error:
     case k_status_bad_netpath:
     case k_status_network_name_deleted:
+    case k_status_request_not_accepted:
     case k_status_timeout:
     case k_status_destination_not_found: return true;
     default: return false;
     }
+}
+
+bool is_logon_refusal(std::uint32_t status)
+{
+    switch (status) {
+    case k_status_logon_failure:
+    case k_status_account_restriction:
+    case k_status_logon_hours:
+    case k_status_workstation:
+    case k_status_password_expired:
+    case k_status_account_disabled:
+    case k_status_logon_type:
+    case k_status_account_expired:
+    case k_status_password_must_change:
+    case k_status_account_locked_out: return true;
+    default: return false;
+    }
+}
+
+bool is_account_gone(std::uint32_t status)
+{
+    return status == k_status_no_such_user || status == k_status_none_mapped || status == k_status_user_not_found;
+}
+
+bool ends_listing(std::uint32_t status)
+{
+    return is_connection_failure(status) || is_logon_refusal(status);
+}
+
+std::string left_out_note(const char16_t* name)
+{
+    return "ERR: account " + encode_units(name != nullptr ? std::u16string_view(name) : u"") +
+           " was deleted or renamed during the listing; left out\n";
 }
 
 std::uint32_t get_user_groups(AccountSource& source, const char16_t* user_name, GroupNameList& list)
@@ -117,14 +151,21 @@ int enumerate_accounts(int argc, char** argv, const SourceOpener& open_source)
         return specific_user != 0 ? named(account.name) : is_selected(account);
     };
     source->plan_listing(plan);
-    // Writes one account and its delimiter; false, with the message written instead, when the
-    // server could not be reached for its groups.
+    // Writes one account with its groups and its delimiter; false, with the message written
+    // instead, when the lookup of its groups ends the listing. An account the server no longer
+    // knows is left out, and said so.
+    GroupNameList groups; // kept from record to record, so that a record allocates nothing
     const auto write_account = [&](const USER_INFO_3& account) {
-        const std::uint32_t status = write_user_record(*source, account);
-        if (status != k_status_success) {
+        const std::uint32_t status = get_user_groups(*source, account.name, groups);
+        if (ends_listing(status)) {
             write_bytes(account_status_message(status));
             return false;
         }
+        if (is_account_gone(status)) {
+            write_error(left_out_note(account.name));
+            return true;
+        }
+        write_user_record(account, groups);
         write_record_delimiter();
         return true;
     };

@@ -19,13 +19,23 @@ inline constexpr std::uint32_t k_status_not_supported = 50;
 inline constexpr std::uint32_t k_status_bad_netpath = 53;
 inline constexpr std::uint32_t k_status_unexpected_network_error = 59;
 inline constexpr std::uint32_t k_status_network_name_deleted = 64;
+inline constexpr std::uint32_t k_status_request_not_accepted = 71;
 inline constexpr std::uint32_t k_status_timeout = 121;
 inline constexpr std::uint32_t k_status_more_data = 234;
+inline constexpr std::uint32_t k_status_no_such_user = 1317;
 inline constexpr std::uint32_t k_status_logon_failure = 1326;
+inline constexpr std::uint32_t k_status_account_restriction = 1327;
+inline constexpr std::uint32_t k_status_logon_hours = 1328;
+inline constexpr std::uint32_t k_status_workstation = 1329;
 inline constexpr std::uint32_t k_status_password_expired = 1330;
 inline constexpr std::uint32_t k_status_account_disabled = 1331;
 inline constexpr std::uint32_t k_status_none_mapped = 1332;
+inline constexpr std::uint32_t k_status_logon_type = 1385;
+inline constexpr std::uint32_t k_status_account_expired = 1793;
+inline constexpr std::uint32_t k_status_password_must_change = 1907;
+inline constexpr std::uint32_t k_status_account_locked_out = 1909;
 inline constexpr std::uint32_t k_status_destination_not_found = 2152;
+inline constexpr std::uint32_t k_status_user_not_found = 2221;
 inline constexpr std::uint32_t k_status_accounts_database = 2229;
 
 // Account flag bits.
@@ -131,11 +141,27 @@ std::string account_status_message(std::uint32_t status);
 std::uint32_t get_user_groups(AccountSource& source, const char16_t* user_name, GroupNameList& list);
 
 // True for a status that says the server could not be reached for the request: the connection
-// broke (64, 59), it timed out (121), or it could not be opened again (53, 2152). A group lookup
-// that fails so ends the listing there, with its message, as a failing page does: the account
-// would otherwise be written without the groups it has. Any other failing group lookup (access
-// refused, the account deleted since its page was read) still writes the groups it reported.
+// broke (64, 59), it timed out (121), it could not be opened again (53, 2152), or the server took no
+// more connections (71).
 bool is_connection_failure(std::uint32_t status);
+
+// True for a status that says the server refused the logon: wrong name or password, a disabled,
+// expired or locked-out account, a password that has expired or must change, a restriction.
+bool is_logon_refusal(std::uint32_t status);
+
+// True for a status that says the server does not know the account asked about (any more): it was
+// deleted, or renamed, after its name was read.
+bool is_account_gone(std::uint32_t status);
+
+// True for a group lookup's status that ends the listing there, with its message, as a failing page
+// does: the server could not be reached, or refused the logon. The account would otherwise be
+// written without the groups it has. Any other failing group lookup (access refused for that one
+// account) still writes the groups it reported.
+bool ends_listing(std::uint32_t status);
+
+// The line written to standard error for an account left out because the server no longer knows
+// it; `name` as the records write it.
+std::string left_out_note(const char16_t* name);
 
 // True when the two names are equal once the ASCII letters A to Z are folded to lower case.
 bool equal_ignoring_ascii_case(const char16_t* left, const char16_t* right);

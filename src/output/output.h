@@ -48,9 +48,7 @@ inline constexpr char k_hex_digits[] = "0123456789ABCDEF";
 
 // --- records ----------------------------------------------------------------------------------
 
-// Writes one account in the layout the settings choose, with its groups from `source`; no record
-// delimiter. Returns 0, or the status of a group lookup that could not reach the server, and then
-// writes nothing.
-std::uint32_t write_user_record(AccountSource& source, const USER_INFO_3& account);
+// Writes one account in the layout the settings choose, with its groups; no record delimiter.
+void write_user_record(const USER_INFO_3& account, const GroupNameList& groups);
 
 } // namespace tavrick

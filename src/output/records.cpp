@@ -170,19 +170,13 @@ void write_all_info_layout(const USER_INFO_3& account, const GroupNameList& grou
 
 } // namespace
 
-std::uint32_t write_user_record(AccountSource& source, const USER_INFO_3& account)
+void write_user_record(const USER_INFO_3& account, const GroupNameList& groups)
 {
-    static GroupNameList groups; // kept from record to record, so that a record allocates nothing
-    const std::uint32_t status = get_user_groups(source, account.name, groups);
-    if (is_connection_failure(status)) {
-        return status;
-    }
     if (g_settings.all_info != 0) {
         write_all_info_layout(account, groups);
     } else {
         write_default_layout(account, groups);
     }
-    return k_status_success;
 }
 
 } // namespace tavrick

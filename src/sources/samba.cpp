@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// A server's accounts through Samba's libnetapi: NetUserEnum at level 3 and NetUserGetGroups at
-// level 1, with the library's answers widened into the tool's records and its failures reported as
-// Windows reports them.
+// One connection to a server through Samba's libnetapi: NetUserEnum at level 0, NetUserGetInfo at
+// level 3 and NetUserGetGroups at level 1, with the library's answers copied into the tool's records
+// and its failures reported as Windows reports them.
 #include <dlfcn.h>
 
 #include <algorithm>
@@ -18,23 +18,18 @@ namespace tavrick {
 
 namespace {
 
-constexpr std::uint32_t k_level_accounts = 3;
 constexpr std::uint32_t k_level_names = 0;
+constexpr std::uint32_t k_level_record = 3;
 constexpr std::uint32_t k_filter_normal_account = 2;
 constexpr std::uint32_t k_level_groups = 1;
 // The preferred size of one answer of groups, as the driver asks for it.
 constexpr std::uint32_t k_groups_bytes = 10240;
-// libnetapi keeps what it fetched for every enumerated account (about 55 allocations) on its
-// context until the context is freed; a fresh context after this many accounts bounds that memory.
-constexpr std::uint32_t k_accounts_per_context = 1000;
+
 template <typename Function> bool resolve(void* library, const char* name, Function& function)
 {
     function = reinterpret_cast<Function>(::dlsym(library, name));
     return function != nullptr;
 }
-
-// NetUserGetInfo, which only the parallel source's workers call; resolved with the rest.
-decltype(&::NetUserGetInfo) g_user_get_info = nullptr;
 
 // Loads libnetapi once; null, with the reason on standard error, when it cannot be loaded.
 const NetApi* load_netapi()
@@ -50,7 +45,7 @@ const NetApi* load_netapi()
                          resolve(library, "libnetapi_get_error_string", api.get_error_string) &&
                          resolve(library, "NetUserEnum", api.user_enum) &&
                          resolve(library, "NetUserGetGroups", api.user_get_groups) &&
-                         resolve(library, "NetUserGetInfo", g_user_get_info) &&
+                         resolve(library, "NetUserGetInfo", api.user_get_info) &&
                          resolve(library, "NetApiBufferFree", api.buffer_free);
         if (!all) {
             const char* reason = ::dlerror();
@@ -62,68 +57,31 @@ const NetApi* load_netapi()
     return loaded ? &api : nullptr;
 }
 
-class SambaSource final : public AccountSource, public ServerConnection {
-  public:
-    // What the library prints goes to standard error as it comes, or is kept for take_printed;
-    // kept, a problem with the password file is left for the caller to report.
-    enum class Printed { to_standard_error, kept };
+std::string_view bytes_of(const char* text)
+{
+    return text != nullptr ? text : "";
+}
 
-    SambaSource(std::u16string_view server, const NetApi* api, Printed printed = Printed::to_standard_error)
+class SambaConnection final : public ServerConnection {
+  public:
+    SambaConnection(std::u16string_view server, const NetApi* api)
         // Read first: initialising the library wipes the password out of USER.
         : m_server(encode_units(server)),
           m_credentials(server_credentials([](const char* name) { return std::getenv(name); })), m_api(api)
     {
-        if (printed == Printed::kept) {
-            m_streams.keep_printed();
-        } else if (!m_credentials.problem.empty()) {
-            write_error(m_credentials.problem);
-        }
+        m_streams.keep_printed();
         forget_credential_variables();
         m_init_status = m_api != nullptr ? open_context() : k_status_not_supported;
     }
 
-    ~SambaSource() override { close_context(); }
-    SambaSource(const SambaSource&) = delete;
-    SambaSource& operator=(const SambaSource&) = delete;
-
-    std::uint32_t enumerate_page(std::uint32_t preferred_max_bytes, std::uint32_t& resume_handle,
-                                 const USER_INFO_3*& records, std::uint32_t& entries_read) override
-    {
-        clear_records();
-        records = nullptr;
-        entries_read = 0;
-        return enumerate_at(k_level_accounts, preferred_max_bytes, resume_handle,
-                            [&](const std::uint8_t* buffer, std::uint32_t read) {
-                                const auto* page = reinterpret_cast<const ::USER_INFO_3*>(buffer);
-                                m_hours.reserve(static_cast<std::size_t>(read) * k_logon_hours_bytes);
-                                for (std::uint32_t i = 0; i < read; ++i) {
-                                    m_records.push_back(make_record(page[i]));
-                                }
-                                records = m_records.data();
-                                entries_read = static_cast<std::uint32_t>(m_records.size());
-                            });
-    }
+    ~SambaConnection() override { close_context(); }
+    SambaConnection(const SambaConnection&) = delete;
+    SambaConnection& operator=(const SambaConnection&) = delete;
 
     std::uint32_t page_names(std::uint32_t preferred_max_bytes, std::uint32_t& resume_handle,
                              std::vector<std::string>& names) override
     {
         names.clear();
-        return enumerate_at(k_level_names, preferred_max_bytes, resume_handle,
-                            [&](const std::uint8_t* buffer, std::uint32_t read) {
-                                const auto* page = reinterpret_cast<const ::USER_INFO_0*>(buffer);
-                                for (std::uint32_t i = 0; i < read; ++i) {
-                                    names.emplace_back(bytes_of(page[i].usri0_name));
-                                }
-                            });
-    }
-
-    // One page of the enumeration at `level`: `take` reads the library's page of `read` records
-    // when the call returned one (status 0 or 234); the buffer is freed at once, everything being
-    // copied, so memory stays one page deep.
-    std::uint32_t enumerate_at(std::uint32_t level, std::uint32_t preferred_max_bytes, std::uint32_t& resume_handle,
-                               const std::function<void(const std::uint8_t* buffer, std::uint32_t read)>& take)
-    {
-        renew_context_when_due();
         if (m_init_status != k_status_success) {
             return m_init_status;
         }
@@ -131,16 +89,17 @@ class SambaSource final : public AccountSource, public ServerConnection {
         std::uint32_t read = 0;
         std::uint32_t total = 0;
         const std::uint32_t status = call_library([&]() -> std::uint32_t {
-            return m_api->user_enum(m_server.c_str(), level, k_filter_normal_account, &buffer, preferred_max_bytes,
-                                    &read, &total, &resume_handle);
+            return m_api->user_enum(m_server.c_str(), k_level_names, k_filter_normal_account, &buffer,
+                                    preferred_max_bytes, &read, &total, &resume_handle);
         });
         // cppcheck-suppress knownConditionTrueFalse ; the library call above fills the buffer
-        if (buffer != nullptr && (status == k_status_success || status == k_status_more_data)) {
-            take(buffer, read);
-            m_accounts_in_context += read;
-        }
-        // cppcheck-suppress knownConditionTrueFalse ; the library call above fills the buffer
         if (buffer != nullptr) {
+            if (status == k_status_success || status == k_status_more_data) {
+                const auto* page = reinterpret_cast<const ::USER_INFO_0*>(buffer);
+                for (std::uint32_t i = 0; i < read; ++i) {
+                    names.emplace_back(bytes_of(page[i].usri0_name));
+                }
+            }
             m_api->buffer_free(buffer);
         }
         return status;
@@ -148,113 +107,66 @@ class SambaSource final : public AccountSource, public ServerConnection {
 
     std::uint32_t account(const std::string& name, const USER_INFO_3*& record) override
     {
-        clear_records();
+        m_text.clear();
+        m_hours.fill(0);
         record = nullptr;
-        renew_context_when_due();
         if (m_init_status != k_status_success) {
             return m_init_status;
         }
         std::uint8_t* buffer = nullptr;
         const std::uint32_t status = call_library([&]() -> std::uint32_t {
-            // cppcheck-suppress knownConditionTrueFalse ; set when the library is loaded
-            if (g_user_get_info == nullptr) {
-                return k_status_not_supported;
-            }
-            return static_cast<std::uint32_t>(
-                g_user_get_info(m_server.c_str(), name.c_str(), k_level_accounts, &buffer));
+            return m_api->user_get_info(m_server.c_str(), name.c_str(), k_level_record, &buffer);
         });
         // cppcheck-suppress knownConditionTrueFalse ; the library call above fills the buffer
         if (buffer != nullptr) {
             if (status == k_status_success) {
-                m_hours.reserve(k_logon_hours_bytes);
-                m_records.push_back(make_record(*reinterpret_cast<const ::USER_INFO_3*>(buffer)));
-                record = m_records.data();
+                m_record = make_record(*reinterpret_cast<const ::USER_INFO_3*>(buffer));
+                record = &m_record;
             }
             m_api->buffer_free(buffer);
         }
-        ++m_accounts_in_context;
         return status;
     }
 
     std::uint32_t groups(const std::string& name, std::vector<std::string>& names) override
     {
         names.clear();
-        renew_context_when_due();
-        const std::uint32_t status =
-            m_init_status != k_status_success
-                ? m_init_status
-                : get_groups(name, k_groups_bytes, [&](std::string_view group) { names.emplace_back(group); });
-        ++m_accounts_in_context;
-        return status;
-    }
-
-    std::string take_printed() override { return std::exchange(m_printed, {}); }
-
-    std::uint32_t user_groups(const char16_t* user_name, std::uint32_t preferred_max_bytes,
-                              const char16_t* const*& names, std::uint32_t& entries_read) override
-    {
-        m_group_text.clear();
-        m_group_names.clear();
-        names = nullptr;
-        entries_read = 0;
         if (m_init_status != k_status_success) {
             return m_init_status;
         }
-        const std::uint32_t status =
-            get_groups(encode_units(user_name != nullptr ? std::u16string_view(user_name) : u""), preferred_max_bytes,
-                       [&](std::string_view group) { m_group_names.push_back(m_group_text.store(group)); });
-        names = m_group_names.data();
-        entries_read = static_cast<std::uint32_t>(m_group_names.size());
-        return status;
-    }
-
-  private:
-    // The records of the last answer, and their text and hours, are no longer needed.
-    void clear_records()
-    {
-        m_text.clear();
-        m_records.clear();
-        m_hours.clear();
-    }
-
-    // NetUserGetGroups at level 1 for the account `name` (the library's bytes): `take` gets each
-    // group name the call reported, whatever the status.
-    std::uint32_t get_groups(const std::string& name, std::uint32_t preferred_max_bytes,
-                             const std::function<void(std::string_view group)>& take)
-    {
         std::uint8_t* buffer = nullptr;
         std::uint32_t read = 0;
         std::uint32_t total = 0;
         const std::uint32_t status = call_library([&]() -> std::uint32_t {
-            return m_api->user_get_groups(m_server.c_str(), name.c_str(), k_level_groups, &buffer, preferred_max_bytes,
+            return m_api->user_get_groups(m_server.c_str(), name.c_str(), k_level_groups, &buffer, k_groups_bytes,
                                           &read, &total);
         });
         // cppcheck-suppress knownConditionTrueFalse ; the library call above fills the buffer
         if (buffer != nullptr) {
             const auto* entries = reinterpret_cast<const GROUP_USERS_INFO_1*>(buffer);
             for (std::uint32_t i = 0; i < read; ++i) {
-                take(bytes_of(entries[i].grui1_name));
+                names.emplace_back(bytes_of(entries[i].grui1_name));
             }
             m_api->buffer_free(buffer);
         }
         return status;
     }
 
-    void renew_context_when_due()
+    void renew() override
     {
-        if (m_init_status == k_status_success && m_accounts_in_context >= k_accounts_per_context) {
-            // The resume handle is the server's place in its account list, not the connection's,
-            // so a fresh context goes on where the last one stopped.
+        if (m_init_status == k_status_success) {
             close_context();
             m_init_status = open_context();
         }
     }
 
+    std::string take_printed() override { return std::exchange(m_printed, {}); }
+
+  private:
     // Set explicitly every time: left to its own guesses the library prompts for a password and may
     // turn a refused logon into an anonymous session.
     std::uint32_t open_context()
     {
-        m_accounts_in_context = 0;
         return call_library([&]() -> std::uint32_t {
             std::uint32_t status = m_api->init(&m_context);
             if (status == k_status_success) {
@@ -280,8 +192,6 @@ class SambaSource final : public AccountSource, public ServerConnection {
             });
         }
     }
-
-    static std::string_view bytes_of(const char* text) { return text != nullptr ? text : ""; }
 
     const char16_t* store(const char* text) { return text != nullptr ? m_text.store(std::string_view(text)) : nullptr; }
 
@@ -309,10 +219,8 @@ class SambaSource final : public AccountSource, public ServerConnection {
         if (from.usri3_logon_hours != nullptr) {
             // The library sizes the bits by units_per_week; never read past them.
             const std::size_t present = std::min<std::size_t>(k_logon_hours_bytes, (from.usri3_units_per_week + 7) / 8);
-            const std::size_t start = m_hours.size();
-            m_hours.insert(m_hours.end(), from.usri3_logon_hours, from.usri3_logon_hours + present);
-            m_hours.resize(start + k_logon_hours_bytes, 0);
-            record.logon_hours = m_hours.data() + start;
+            std::copy_n(from.usri3_logon_hours, present, m_hours.begin());
+            record.logon_hours = m_hours.data();
         }
         record.bad_pw_count = from.usri3_bad_pw_count;
         record.num_logons = from.usri3_num_logons;
@@ -327,12 +235,10 @@ class SambaSource final : public AccountSource, public ServerConnection {
         return record;
     }
 
-    // Makes one call into the library and returns the status to report for it. What has been
-    // written so far goes out first: the call may wait on the network for long, and a reader sees
-    // the listing grow, and keeps it when the wait is interrupted.
+    // Makes one call into the library and returns the status to report for it; what the library
+    // printed meanwhile is kept.
     template <typename Call> std::uint32_t call_library(Call call)
     {
-        flush_output();
         std::uint32_t status = 0;
         std::string printed;
         std::string error_text;
@@ -361,43 +267,36 @@ class SambaSource final : public AccountSource, public ServerConnection {
     const NetApi* m_api;
     libnetapi_ctx* m_context = nullptr;
     std::uint32_t m_init_status = k_status_success;
-    std::uint32_t m_accounts_in_context = 0;
     std::string m_printed; // kept since the last take_printed
 
     TextStore m_text;
-    std::vector<USER_INFO_3> m_records;
-    std::vector<unsigned char> m_hours;
-    TextStore m_group_text;
-    std::vector<const char16_t*> m_group_names;
+    USER_INFO_3 m_record;
+    std::array<unsigned char, k_logon_hours_bytes> m_hours{};
 };
 
 } // namespace
 
-std::unique_ptr<ServerConnection> open_server_connection(std::u16string_view server)
+std::unique_ptr<ServerConnection> open_samba_connection(std::u16string_view server, const NetApi* api)
 {
-    return std::make_unique<SambaSource>(server, load_netapi(), SambaSource::Printed::kept);
+    return std::make_unique<SambaConnection>(server, api);
 }
 
-std::unique_ptr<AccountSource> open_samba_source(std::u16string_view server, const NetApi* api)
+std::unique_ptr<ServerConnection> open_server_connection(std::u16string_view server)
 {
-    return std::make_unique<SambaSource>(server, api);
+    return open_samba_connection(server, load_netapi());
 }
 
 std::unique_ptr<AccountSource> open_samba_source(std::u16string_view server)
 {
-    const ServerConnections connections = server_connections(std::getenv("TAVRICK_SERVER_CONNECTIONS"));
-    // The workers inherit the loaded library; without it the one-connection source says why.
-    if ((connections.automatic || connections.limit > 1) && load_netapi() != nullptr) {
-        // Each worker reads the credentials again, after the fork; a problem is reported once.
-        ServerCredentials credentials = server_credentials([](const char* name) { return std::getenv(name); });
-        return open_parallel_server_source(server, connections, std::move(credentials.problem));
-    }
-    return open_one_connection_source(server);
-}
-
-std::unique_ptr<AccountSource> open_one_connection_source(std::u16string_view server)
-{
-    return open_samba_source(server, load_netapi());
+    // Loaded before the first worker is forked, which inherits it; without it the connection in
+    // this process answers 50 to everything.
+    const bool loaded = load_netapi() != nullptr;
+    // Each connection reads the credentials again where it opens; a problem is reported once.
+    ServerCredentials credentials = server_credentials([](const char* name) { return std::getenv(name); });
+    return open_server_listing([server = std::u16string(server)] { return open_server_connection(server); },
+                               server_connections(std::getenv("TAVRICK_SERVER_CONNECTIONS")),
+                               std::move(credentials.problem),
+                               loaded ? ConnectionProcesses::workers : ConnectionProcesses::this_process);
 }
 
 } // namespace tavrick

@@ -11,7 +11,7 @@
 #include <memory>
 #include <string_view>
 
-#include "enumerate/enumerate.h"
+#include "sources/sources.h"
 
 namespace tavrick {
 
@@ -24,6 +24,7 @@ struct NetApi {
     decltype(&::libnetapi_get_error_string) get_error_string = nullptr;
     decltype(&::NetUserEnum) user_enum = nullptr;
     decltype(&::NetUserGetGroups) user_get_groups = nullptr;
+    decltype(&::NetUserGetInfo) user_get_info = nullptr;
     decltype(&::NetApiBufferFree) buffer_free = nullptr;
 };
 
@@ -35,8 +36,9 @@ inline constexpr std::uint32_t k_status_cannot_complete = 1003;
 // about password files on its own. The tool has read them already and hands the result over.
 void forget_credential_variables();
 
-// The samba source for `server` on the entry points of `api`, which must outlive it; null stands
-// for a library that could not be loaded.
-std::unique_ptr<AccountSource> open_samba_source(std::u16string_view server, const NetApi* api);
+// A connection to `server` on the entry points of `api`, which must outlive it; null stands for a
+// library that could not be loaded, and every call then answers 50. It takes the credentials from
+// the environment, then removes them from there (see forget_credential_variables).
+std::unique_ptr<ServerConnection> open_samba_connection(std::u16string_view server, const NetApi* api);
 
 } // namespace tavrick

@@ -12,15 +12,10 @@ namespace {
 
 constexpr std::uint32_t k_status_network_access_denied = 65;
 constexpr std::uint32_t k_status_bad_net_name = 67;
-constexpr std::uint32_t k_status_account_restriction = 1327;
-constexpr std::uint32_t k_status_logon_hours = 1328;
-constexpr std::uint32_t k_status_workstation = 1329;
-constexpr std::uint32_t k_status_logon_type = 1385;
-constexpr std::uint32_t k_status_account_expired = 1793;
-constexpr std::uint32_t k_status_password_must_change = 1907;
-constexpr std::uint32_t k_status_account_locked_out = 1909;
 
-// The lines the library prints when a session or the connection to IPC$ is refused.
+// The lines the library prints when the server drops the connection before a session (as a server
+// that takes no more connections does), or refuses a session or the connection to IPC$.
+constexpr std::string_view k_negotiation_failed = "protocol negotiation failed: ";
 constexpr std::string_view k_session_failed = "session setup failed: ";
 constexpr std::string_view k_tree_failed = "tree connect failed: ";
 constexpr std::string_view k_connect_failed = "Failed to connect to IPC$ share";
@@ -36,7 +31,7 @@ constexpr std::uint32_t k_time_forever = 0xFFFFFFFF;
 constexpr std::uint64_t k_nt_time_never_in_unix_seconds = 0x7FFFFFFFFFFFFFFFULL / 10000000 - 11644473600ULL;
 
 // NT status names as the library prints them, and the error Windows reports for each.
-constexpr std::array<std::pair<std::string_view, std::uint32_t>, 19> k_nt_statuses = {{
+constexpr std::array<std::pair<std::string_view, std::uint32_t>, 20> k_nt_statuses = {{
     {"NT_STATUS_LOGON_FAILURE", k_status_logon_failure},
     {"NT_STATUS_WRONG_PASSWORD", k_status_logon_failure},
     {"NT_STATUS_NO_SUCH_USER", k_status_logon_failure},
@@ -53,8 +48,9 @@ constexpr std::array<std::pair<std::string_view, std::uint32_t>, 19> k_nt_status
     {"NT_STATUS_NETWORK_ACCESS_DENIED", k_status_network_access_denied},
     {"NT_STATUS_BAD_NETWORK_NAME", k_status_bad_net_name},
     {"NT_STATUS_IO_TIMEOUT", k_status_bad_netpath},
-    {"NT_STATUS_CONNECTION_RESET", k_status_bad_netpath},
-    {"NT_STATUS_CONNECTION_DISCONNECTED", k_status_bad_netpath},
+    {"NT_STATUS_CONNECTION_RESET", k_status_network_name_deleted},
+    {"NT_STATUS_CONNECTION_DISCONNECTED", k_status_network_name_deleted},
+    {"NT_STATUS_REQUEST_NOT_ACCEPTED", k_status_request_not_accepted},
     {"NT_STATUS_CONNECTION_REFUSED", k_status_bad_netpath},
 }};
 
@@ -92,6 +88,10 @@ std::uint32_t windows_status(std::uint32_t status, std::string_view error_text, 
             return k_status_logon_failure; // no logon was even attempted
         }
         return windows_status_of(session, k_status_logon_failure);
+    }
+    const std::string_view negotiation = status_after(printed, k_negotiation_failed);
+    if (!negotiation.empty()) {
+        return windows_status_of(negotiation, k_status_bad_netpath);
     }
     const std::string_view tree = status_after(printed, k_tree_failed);
     if (!tree.empty()) {

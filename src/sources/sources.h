@@ -58,13 +58,13 @@ struct LocalSourceOptions {
 std::unique_ptr<AccountSource> open_local_source(const LocalSourceOptions& options = {});
 
 // A server's accounts through libnetapi; `server` is the name without leading backslashes. A build
-// without libnetapi answers every request with status 50. While the source is open, standard output
-// is kept away from the library (the records still reach it) and standard input reads nothing.
+// without libnetapi answers every request with status 50. See open_server_listing.
 std::unique_ptr<AccountSource> open_samba_source(std::u16string_view server);
 
-// One logged-on libnetapi context, as each worker process of the parallel server source holds one.
-// Every call returns the status Windows would report; what the library printed is kept for the
-// caller rather than written to standard error.
+// One libnetapi context, as each connection of a server listing holds one. Every call returns the
+// status Windows would report; what the library printed is kept for the caller rather than written
+// to standard error. The context logs on at its first call, and again at the first call after
+// renew().
 class ServerConnection {
   public:
     virtual ~ServerConnection() = default;
@@ -78,33 +78,43 @@ class ServerConnection {
     virtual std::uint32_t account(const std::string& name, const USER_INFO_3*& record) = 0;
     // NetUserGetGroups at level 1: the names the call reported, whatever the status.
     virtual std::uint32_t groups(const std::string& name, std::vector<std::string>& names) = 0;
+    // Frees the context and starts a fresh one. The library keeps what it fetched for every call
+    // (about 4 KB a record or group request) until its context is freed; nothing else frees it.
+    virtual void renew() = 0;
     // What the library printed since the connection opened or since the last call of this.
     virtual std::string take_printed() = 0;
 };
 
-// A ServerConnection of its own; `server` is the name without leading backslashes.
+// Makes one connection; called in the process that will use it.
+using ConnectionOpener = std::function<std::unique_ptr<ServerConnection>()>;
+
+// A ServerConnection to `server` (the name without leading backslashes) on the real library, with
+// the credentials of the environment.
 std::unique_ptr<ServerConnection> open_server_connection(std::u16string_view server);
 
-// The one-connection server source, in this process.
-std::unique_ptr<AccountSource> open_one_connection_source(std::u16string_view server);
-
-// How a server listing uses its connections: at most `limit` at once, opened as requests need
-// them. `automatic`: the listing first measures how fast the server answers and, when it answers
-// fast and every account's record is to be read, reads over one connection in this process, one
-// request after the other, which costs the fewest requests.
+// How a server listing uses its connections: at most `limit` at once. `automatic`: the listing
+// starts on one connection and opens more, up to the limit, only when the server answers slowly.
 struct ServerConnections {
     unsigned limit = 0;
     bool automatic = false;
 };
 
-// A server's accounts over several connections, each in a worker process of its own (libnetapi is
-// not thread-safe and keeps one context per process). The records, their order, the messages and
-// the statuses are those of the one-connection source. `problem` is what reading the credentials
-// had to report, written once before anything the library prints.
-std::unique_ptr<AccountSource> open_parallel_server_source(std::u16string_view server, ServerConnections connections,
-                                                           std::string problem);
+// Where a listing's connections live: each in a worker process of its own (libnetapi is not
+// thread-safe and keeps one context per process), or the only one in this process.
+enum class ConnectionProcesses { workers, this_process };
 
-// --- between the parallel server source and its workers -----------------------------------------
+// A server's accounts over connections that `open` makes. All names are read first, page after
+// page on one connection from the first page to the last; the records and groups of the accounts
+// the driver reads are spread over the connections. The records, their order, the messages and the
+// statuses are those of one connection reading one request after the other. An account that the
+// server no longer knows when its record or groups are read is left out, with a line on standard
+// error. `problem` is what reading the credentials had to report, written once before anything the
+// library prints.
+std::unique_ptr<AccountSource> open_server_listing(ConnectionOpener open, ServerConnections connections,
+                                                   std::string problem,
+                                                   ConnectionProcesses processes = ConnectionProcesses::workers);
+
+// --- between a server listing and its worker processes -------------------------------------------
 // Each request and each answer travels as one frame: a 32-bit length, then the bytes. Text is the
 // library's bytes; a record's absent text stays absent.
 
@@ -115,6 +125,7 @@ struct Request {
     std::uint32_t preferred_max_bytes = 0; // of a page
     std::uint32_t resume_handle = 0;       // before a page
     std::string name;                      // of the account asked about
+    bool renew = false;                    // a fresh context first: this request logs on again
 };
 
 // A USER_INFO_3 in transit: the numbers in place, the text and the hours beside them.
@@ -130,6 +141,7 @@ struct Answer {
     std::string printed;             // by the library while it answered
     std::vector<std::string> names;  // of a page's accounts, or of an account's groups
     std::optional<WireRecord> record;
+    std::uint32_t took_microseconds = 0; // the library call's own time
 };
 
 // The text members of USER_INFO_3, in the order they travel.
@@ -140,7 +152,8 @@ inline constexpr std::array k_text_members = {
 };
 
 std::string encode_request(const Request& request);
-// What a worker does with one request frame: makes the call on `connection`, encodes the answer.
+// What a worker does with one request frame: makes the call on `connection`, timed, and encodes the
+// answer.
 std::string answer_request(ServerConnection& connection, std::string_view request);
 // Empty when the frame is not a whole answer.
 std::optional<Answer> decode_answer(std::string_view frame);
@@ -150,8 +163,7 @@ bool write_frame(int fd, std::string_view frame);
 
 // How a server listing uses connections: TAVRICK_SERVER_CONNECTIONS=N, a number from 1 to
 // k_max_server_connections, sets N and nothing automatic (1: one connection, one request after the
-// other); unset or out of range (`value` null: unset), automatic over up to
-// k_default_server_connections.
+// other); unset or out of range (`value` null: unset), automatic up to k_default_server_connections.
 inline constexpr unsigned k_default_server_connections = 16;
 inline constexpr unsigned k_max_server_connections = 32;
 ServerConnections server_connections(const char* value);

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The worker processes of the parallel server source: how they are started, fed, heard and ended.
+// The worker processes of a server listing: how they are started, fed, heard and ended.
 #include "sources/worker_pool.h"
 
 #include <poll.h>
@@ -22,9 +22,9 @@ namespace {
 
 // A worker's life: serve requests until the parent closes its end, then log off and leave. It dies
 // with the parent, and never runs the parent's exit handlers or flushes its output buffer.
-[[noreturn]] void serve(int fd, std::u16string_view server)
+[[noreturn]] void serve(int fd, const ConnectionOpener& open)
 {
-    std::unique_ptr<ServerConnection> connection = open_server_connection(server);
+    std::unique_ptr<ServerConnection> connection = open();
     std::string request;
     while (read_frame(fd, request)) {
         const std::string answer = answer_request(*connection, request);
@@ -36,74 +36,44 @@ namespace {
     ::_exit(0);
 }
 
+// A worker that died or answered nonsense: the connection counts as lost.
+Answer lost_connection()
+{
+    Answer answer;
+    answer.status = k_status_bad_netpath;
+    return answer;
+}
+
 } // namespace
 
-WorkerPool::WorkerPool(std::u16string_view server, unsigned limit) : m_server(server), m_limit(limit)
+WorkerPool::WorkerPool(ConnectionOpener open, ConnectionProcesses processes)
+    : m_open(std::move(open)), m_processes(processes)
 {
-    m_workers.reserve(m_limit); // a worker's address stays valid while requests run
 }
 
-bool WorkerPool::start()
+std::optional<std::size_t> WorkerPool::start()
 {
-    return first_worker() != nullptr;
-}
-
-std::vector<Answer> WorkerPool::run(const std::vector<Request>& requests, bool (*stops)(const Answer&))
-{
-    std::vector<Answer> answers(requests.size());
-    std::size_t next = 0;
-    std::size_t done = 0;
-    bool stopped = false;
-    while (done < next || (!stopped && next < requests.size())) {
-        while (!stopped && next < requests.size()) {
-            Worker* idle = requests[next].kind == RequestKind::page_names ? first_worker() : idle_worker();
-            if ((idle == nullptr || idle->job) && done == next) {
-                // Nothing runs and nothing can be started: no answer would ever come.
-                answers[next++] = lost_worker_answer();
-                ++done;
-                continue;
-            }
-            if (idle == nullptr || idle->job) {
-                break;
-            }
-            idle->job = next;
-            if (!write_frame(idle->fd, encode_request(requests[next]))) {
-                answers[next] = lost_worker_answer();
-                idle->job.reset();
-                ++done;
-                stopped = stops != nullptr && stops(answers[next]);
-            }
-            ++next;
+    if (m_here) {
+        return std::nullopt;
+    }
+    if (m_processes == ConnectionProcesses::workers) {
+        if (const std::optional<std::size_t> lane = start_worker()) {
+            return lane;
         }
-        const std::vector<std::size_t> came = collect(answers);
-        done += came.size();
-        stopped = stopped || (stops != nullptr && std::any_of(came.begin(), came.end(),
-                                                              [&](std::size_t job) { return stops(answers[job]); }));
     }
-    answers.resize(next);
-    return answers;
-}
-
-WorkerPool::Worker* WorkerPool::first_worker()
-{
-    return m_workers.empty() ? start_worker() : &m_workers.front();
-}
-
-WorkerPool::Worker* WorkerPool::idle_worker()
-{
-    const auto idle =
-        std::find_if(m_workers.begin(), m_workers.end(), [](const Worker& worker) { return !worker.job; });
-    if (idle != m_workers.end()) {
-        return &*idle;
+    if (!m_workers.empty()) {
+        return std::nullopt;
     }
-    return m_workers.size() < m_limit ? start_worker() : nullptr;
+    m_here = m_open();
+    m_workers.push_back(Worker{});
+    return 0;
 }
 
-WorkerPool::Worker* WorkerPool::start_worker()
+std::optional<std::size_t> WorkerPool::start_worker()
 {
     std::array<int, 2> ends{};
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends.data()) != 0) {
-        return nullptr;
+        return std::nullopt;
     }
     flush_output(); // the child must not inherit records still to be written
     const pid_t parent = ::getpid();
@@ -117,59 +87,69 @@ WorkerPool::Worker* WorkerPool::start_worker()
             ::close(other.fd);
         }
         ::close(ends[0]);
-        serve(ends[1], m_server);
+        serve(ends[1], m_open);
     }
     ::close(ends[1]);
     if (pid < 0) {
         ::close(ends[0]);
-        return nullptr;
+        return std::nullopt;
     }
-    m_workers.push_back(Worker{pid, ends[0], std::nullopt});
-    return &m_workers.back();
+    m_workers.push_back(Worker{pid, ends[0], false});
+    return m_workers.size() - 1;
 }
 
-std::vector<std::size_t> WorkerPool::collect(std::vector<Answer>& answers)
+void WorkerPool::send(std::size_t lane, const Request& request)
 {
-    flush_output(); // what has been read is out before the wait on the network
-    std::vector<pollfd> busy;
-    for (const Worker& worker : m_workers) {
-        if (worker.job) {
-            busy.push_back(pollfd{worker.fd, POLLIN, 0});
+    Worker& worker = m_workers.at(lane);
+    worker.busy = true;
+    if (m_here) {
+        const std::optional<Answer> answer = decode_answer(answer_request(*m_here, encode_request(request)));
+        m_ready.emplace_back(lane, answer ? *answer : lost_connection());
+    } else if (!write_frame(worker.fd, encode_request(request))) {
+        m_ready.emplace_back(lane, lost_connection());
+    }
+}
+
+std::vector<std::pair<std::size_t, Answer>> WorkerPool::wait()
+{
+    std::vector<std::pair<std::size_t, Answer>> came = std::exchange(m_ready, {});
+    if (came.empty()) {
+        std::vector<pollfd> busy;
+        for (const Worker& worker : m_workers) {
+            if (worker.busy && worker.fd >= 0) {
+                busy.push_back(pollfd{worker.fd, POLLIN, 0});
+            }
+        }
+        if (busy.empty()) {
+            return came;
+        }
+        flush_output(); // what has been read is out before the wait on the network
+        while (::poll(busy.data(), busy.size(), -1) < 0 && errno == EINTR) {
+        }
+        for (std::size_t lane = 0; lane < m_workers.size(); ++lane) {
+            const auto ready =
+                std::find_if(busy.begin(), busy.end(), [&](const pollfd& p) { return p.fd == m_workers[lane].fd; });
+            if (ready == busy.end() || ready->revents == 0) {
+                continue;
+            }
+            std::string frame;
+            std::optional<Answer> answer;
+            if (read_frame(m_workers[lane].fd, frame)) {
+                answer = decode_answer(frame);
+            }
+            came.emplace_back(lane, answer ? std::move(*answer) : lost_connection());
         }
     }
-    std::vector<std::size_t> came;
-    if (busy.empty()) {
-        return came;
-    }
-    while (::poll(busy.data(), busy.size(), -1) < 0 && errno == EINTR) {
-    }
-    for (Worker& worker : m_workers) {
-        const auto ready = std::find_if(busy.begin(), busy.end(), [&](const pollfd& p) { return p.fd == worker.fd; });
-        if (!worker.job || ready == busy.end() || ready->revents == 0) {
-            continue;
-        }
-        std::string frame;
-        std::optional<Answer> answer;
-        if (read_frame(worker.fd, frame)) {
-            answer = decode_answer(frame);
-        }
-        answers[*worker.job] = answer ? std::move(*answer) : lost_worker_answer();
-        came.push_back(*worker.job);
-        worker.job.reset();
+    for (const auto& answer : came) {
+        m_workers[answer.first].busy = false;
     }
     return came;
 }
 
-Answer WorkerPool::lost_worker_answer()
+void WorkerPool::retire(std::size_t lane)
 {
-    Answer answer;
-    answer.status = k_status_bad_netpath;
-    return answer;
-}
-
-void WorkerPool::retire()
-{
-    for (Worker& worker : m_workers) {
+    Worker& worker = m_workers.at(lane);
+    if (worker.fd >= 0) {
         ::close(worker.fd);
         worker.fd = -1;
     }
@@ -177,11 +157,12 @@ void WorkerPool::retire()
 
 WorkerPool::~WorkerPool()
 {
+    m_here.reset();
     for (const Worker& worker : m_workers) {
         if (worker.fd >= 0) {
             ::close(worker.fd);
         }
-        if (worker.job) {
+        if (worker.busy && worker.pid > 0) {
             ::kill(worker.pid, SIGKILL);
         }
     }
@@ -208,7 +189,6 @@ WorkerPool::~WorkerPool()
             }
         }
     }
-    m_workers.clear();
 }
 
 } // namespace tavrick

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 
 #include "sources/sources.h"
 #include "text/text.h"
@@ -174,6 +175,7 @@ std::string encode_request(const Request& request)
     put(out, request.preferred_max_bytes);
     put(out, request.resume_handle);
     put(out, std::optional<std::string_view>(request.name));
+    put(out, request.renew ? 1U : 0U);
     return out;
 }
 
@@ -184,22 +186,29 @@ std::string answer_request(ServerConnection& connection, std::string_view reques
     const std::uint32_t preferred_max_bytes = in.number();
     std::uint32_t resume_handle = in.number();
     const std::string name = in.text().value_or(std::string());
+    const bool renew = in.number() != 0;
     std::vector<std::string> names;
     const USER_INFO_3* record = nullptr;
     std::uint32_t status = k_status_not_supported;
+    const auto started = std::chrono::steady_clock::now();
     if (in.whole()) {
+        if (renew) {
+            connection.renew();
+        }
         switch (kind) {
         case RequestKind::page_names: status = connection.page_names(preferred_max_bytes, resume_handle, names); break;
         case RequestKind::account: status = connection.account(name, record); break;
         case RequestKind::groups: status = connection.groups(name, names); break;
         }
     }
+    const auto took = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - started);
     std::string out;
     put(out, status);
     put(out, resume_handle);
     put(out, std::optional<std::string_view>(connection.take_printed()));
     put_texts(out, names);
     put_record(out, record);
+    put(out, static_cast<std::uint32_t>(std::min<std::int64_t>(took.count(), k_absent)));
     return out;
 }
 
@@ -212,6 +221,7 @@ std::optional<Answer> decode_answer(std::string_view frame)
     answer.printed = in.text().value_or(std::string());
     answer.names = in.texts();
     answer.record = take_record(in);
+    answer.took_microseconds = in.number();
     if (!in.whole()) {
         return std::nullopt;
     }

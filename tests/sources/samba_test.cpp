@@ -52,9 +52,22 @@ NET_API_STATUS fake_enum(const char*, uint32_t, uint32_t, uint8_t** buffer, uint
 {
     const std::size_t left = g_script.accounts.size() - *resume;
     *read = static_cast<std::uint32_t>(std::min<std::size_t>(left, 2)); // two accounts a page
-    *buffer = copy(g_script.accounts.data() + *resume, *read);
+    std::vector<USER_INFO_0> names;
+    for (std::uint32_t i = 0; i < *read; ++i) {
+        names.push_back({g_script.accounts[*resume + i].usri3_name});
+    }
+    *buffer = copy(names.data(), names.size());
     *resume += *read;
     return answer("page " + std::to_string(++g_pages), *read < left ? 234 : 0);
+}
+
+NET_API_STATUS fake_info(const char*, const char* user, uint32_t, uint8_t** buffer)
+{
+    const auto found =
+        std::find_if(g_script.accounts.begin(), g_script.accounts.end(),
+                     [&](const ::USER_INFO_3& record) { return std::strcmp(record.usri3_name, user) == 0; });
+    *buffer = found == g_script.accounts.end() ? nullptr : copy(&*found, 1);
+    return answer(std::string("info ") + user, found == g_script.accounts.end() ? 1332 : 0);
 }
 
 NET_API_STATUS fake_groups(const char*, const char* user, uint32_t, uint8_t** buffer, uint32_t, uint32_t* read,
@@ -70,17 +83,18 @@ NET_API_STATUS fake_groups(const char*, const char* user, uint32_t, uint8_t** bu
 }
 
 const NetApi k_fake = {
-    [](libnetapi_ctx** context) -> NET_API_STATUS {
+    .init = [](libnetapi_ctx** context) -> NET_API_STATUS {
         return *context = reinterpret_cast<libnetapi_ctx*>(&g_script), NET_API_STATUS{};
     },
-    [](libnetapi_ctx*) -> NET_API_STATUS { return {}; },
-    [](libnetapi_ctx*, const char*) -> NET_API_STATUS { return {}; },
-    [](libnetapi_ctx*, const char*) -> NET_API_STATUS { return {}; },
-    [](libnetapi_ctx*) -> NET_API_STATUS { return {}; },
-    [](libnetapi_ctx*, NET_API_STATUS) { return strdup("Failed to connect to IPC$ share on srv"); },
-    fake_enum,
-    fake_groups,
-    [](void* buffer) -> NET_API_STATUS { return std::free(buffer), NET_API_STATUS{}; },
+    .free = [](libnetapi_ctx*) -> NET_API_STATUS { return {}; },
+    .set_username = [](libnetapi_ctx*, const char*) -> NET_API_STATUS { return {}; },
+    .set_password = [](libnetapi_ctx*, const char*) -> NET_API_STATUS { return {}; },
+    .set_use_kerberos = [](libnetapi_ctx*) -> NET_API_STATUS { return {}; },
+    .get_error_string = [](libnetapi_ctx*, NET_API_STATUS) { return strdup("Failed to connect to IPC$ share on srv"); },
+    .user_enum = fake_enum,
+    .user_get_groups = fake_groups,
+    .user_get_info = fake_info,
+    .buffer_free = [](void* buffer) -> NET_API_STATUS { return std::free(buffer), NET_API_STATUS{}; },
 };
 
 ::USER_INFO_3 account(const char* name, std::uint32_t flags = 0x201) // an enabled one by default
@@ -111,7 +125,10 @@ TEST_P(SambaListing, WritesWhatTheLibraryAnswered)
     if (expected.starts_with('@')) {
         expected = read_file(std::string(TAVRICK_FIXTURES) + "/" + expected.substr(1));
     }
-    const auto open = [](std::u16string_view) { return open_samba_source(u"srv", &k_fake); };
+    const auto open = [](std::u16string_view) {
+        return open_server_listing([] { return open_samba_connection(u"srv", &k_fake); }, {1, false}, "",
+                                   ConnectionProcesses::this_process);
+    };
     EXPECT_EQ(run_driver(c.args, open), expected) << c.what;
 }
 
@@ -145,6 +162,16 @@ const ListingCase k_listing_cases[] = {
      {k_three, {}, {}, {{"page 1", "session setup failed: NT_STATUS_LOGON_FAILURE\nAnonymous login successful\n"}}},
      "Logon failure: unknown user name or bad password\n"},
     {"no connection at all", {}, {{}, {}, {{"page 1", 1003}}, {}}, "The network path was not found\n"},
+    {"an account gone before its record is read is left out, and nobody else", {"-Q", "a"},
+     {k_three, {}, {{"info bob", 1332}}, {}}, "\"alice\",\"Full Name\",\n\"carol\",\"Full Name\",\n"},
+    {"an account gone before its groups are read is left out", {}, {k_three, {}, {{"alice", 2221}}, {}},
+     "\"bob\",\"Full Name\",\n\"carol\",\"Full Name\",\n"},
+    {"a page whose every account has gone is not the end", {},
+     {{account("a"), account("b"), account("c")}, {}, {{"info a", 1332}, {"info b", 1317}}, {}},
+     "\"c\",\"Full Name\",\n"},
+    {"a logon refused for a group lookup ends the listing there", {},
+     {k_three, {}, {{"bob", 1003}}, {{"bob", "session setup failed: NT_STATUS_ACCOUNT_LOCKED_OUT\n"}}},
+     "\"alice\",\"Full Name\",\nError in NetUserEnum: 1909\n"},
 };
 // clang-format on
 
@@ -155,6 +182,7 @@ TEST(SambaStatus, ReportsWhatWindowsWould)
     const char* no_ipc = "Failed to connect to IPC$ share on dc01";
     const std::tuple<std::uint32_t, const char*, const char*, std::uint32_t> cases[] = {
         {1003, no_ipc, "Protocol negotiation to server dc01 failed: NT_STATUS_CONNECTION_RESET\n", 53},
+        {1003, no_ipc, "protocol negotiation failed: NT_STATUS_CONNECTION_DISCONNECTED\n", 64},
         {1003, no_ipc, "session setup failed: NT_STATUS_A\nsession setup failed: NT_STATUS_ACCOUNT_DISABLED", 1331},
         {1003, no_ipc, "session setup failed: NT_STATUS_INVALID_PARAMETER\n", 1326},
         {1003, no_ipc, "Kerberos auth with 'x' to 'dc1' not possible\nsession setup failed: NT_STATUS_ACCESS_DENIED\n",
