@@ -74,7 +74,13 @@ std::vector<Answer> ServerLanes::fetch(const std::vector<Request>& requests, boo
         wait();
     }
     std::vector<Answer> answers;
-    for (std::size_t job = 0; job < requests.size() && job <= m_stop_at && m_answers[job]; ++job) {
+    for (std::size_t job = 0; job < requests.size() && job <= m_stop_at; ++job) {
+        if (!m_answers[job]) {
+            // Never: every request is sent until one stops the listing. Should one be left
+            // unanswered all the same, it is not taken for an answer: the listing ends at it.
+            answers.emplace_back().status = k_status_bad_netpath;
+            break;
+        }
         answers.push_back(std::move(*m_answers[job]));
     }
     m_requests = nullptr;
