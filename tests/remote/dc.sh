@@ -19,8 +19,10 @@ work=$(mktemp -d /tmp/tavrick-dc.XXXXXX)
 server=$work/dc
 cleanup() { dc_stop "$server"; rm -rf "$work"; }
 trap cleanup EXIT
-# Many pages: the domain controller returns about 19 accounts a page for the tool's 1,024 bytes.
-dc_prepare "$server" 300 && dc_start "$server" || exit 1
+# Many pages: the domain controller returns about 19 accounts a page for the tool's 1,024 bytes; and
+# more accounts than two connections read before each logs on afresh.
+bulk=2500
+dc_prepare "$server" "$bulk" && dc_start "$server" || exit 1
 # shellcheck source=cases.sh
 . "$here/cases.sh"
 
@@ -32,6 +34,44 @@ admin_groups=$(rpc 'queryusergroups 500' | awk 'NR == FNR { name[$1] = substr($0
         printf "%s\"%s\"", (n++ ? ":" : ""), (rid in name ? name[rid] : "RID " rid) }' "$SAMBA_DATA/dc-rids" -)
 leaver_id=$(rpc 'lookupnames leaver' | sed -n 's/^leaver S-1-5-21-.*-\([0-9]*\) (User: 1)$/\1/p')
 substitutions=(-e "s|@ADMIN_GROUPS@|$admin_groups|g" -e "s|@LEAVER_ID@|$leaver_id|g")
+
+# The bulk accounts, each exactly once and whole, are checked here and taken out; the rest is
+# compared, sorted, with the expected file.
+after_bulk() {
+    awk -v n="$bulk" 'BEGIN { for (i = 1; i <= n; i++) printf "\"user%04d\",\"User %04d\",\"Domain Users\"\n", i, i }' \
+        >"$work/bulk"
+    grep '^"user[0-9]' "$work/out" | LC_ALL=C sort | cmp -s - "$work/bulk" || echo "the bulk accounts differ" >>"$work/out"
+    grep -v '^"user[0-9]' "$work/out" | LC_ALL=C sort -o "$work/out"
+}
+# The same, and the accounts are exactly those rpcclient names, less the machine accounts.
+after_every() {
+    rpc enumdomusers | sed -n 's/^user:\[\(.*\)\] rid:.*/\1/p' | grep -v '[$]$' | LC_ALL=C sort >"$work/names"
+    cut -d'"' -f2 "$work/out" | LC_ALL=C sort | cmp -s - "$work/names" || echo "not the accounts rpcclient names" >>"$work/out"
+    after_bulk
+}
+after_keep() { cp "$work/out" "$work/full"; }
+
+# Logons the server refused so far, as its authentication log counts them.
+failed_logons() { find "$server/log" -type f -exec cat {} + | grep -o 'Auth: .* status \[NT_STATUS_[A-Z_]*\]' | grep -c -v 'NT_STATUS_OK\]'; }
+
+# The logon account is disabled once records are out: the sessions go on, the next logon (a renewal)
+# is refused. The records before it are whole, then the message; the server refused one logon.
+run_disabled() {
+    local tool records before
+    before=$(failed_logons)
+    env -i PATH=/usr/bin:/bin TZ=UTC0 "${sanitizers[@]}" "${environment[@]}" "$tavrick" "${arguments[@]}" \
+        </dev/null >"$work/out" 2>"$work/err" &
+    tool=$!
+    until [ -s "$work/out" ] || ! kill -0 "$tool" 2>/dev/null; do sleep 0.01; done
+    samba-tool user disable tester -s "$server/etc/smb.conf" >/dev/null
+    wait "$tool"
+    status=$?
+    samba-tool user enable tester -s "$server/etc/smb.conf" >/dev/null
+    records=$(($(wc -l <"$work/out") - 1))
+    { cmp -s <(head -n "$records" "$work/out") <(head -n "$records" "$work/full") || echo "records differ from the listing's"
+        tail -n 1 "$work/out"; echo "failed logons: $(($(failed_logons) - before))"; } >"$work/verdict"
+    mv "$work/verdict" "$work/out"
+}
 
 # A ticket for the Administrator in a file cache, once, after the cases that need no logon of theirs.
 before_kinit() {

@@ -82,11 +82,12 @@ while IFS= read -r line; do
     check "$kind, $line" "$one_status"
 done <"$here/parallel-cases"
 
-# fault_case NAME CONNECTIONS FAULT: the listing of all accounts over CONNECTIONS (empty:
-# automatic), with FAULT done once records are out. The records written are the one-connection
-# listing's, then one message from the status table, status 0, and no process of the tool is left.
+# fault_case NAME CONNECTIONS FAULT CHECK: the listing of all accounts over CONNECTIONS (empty:
+# automatic), with FAULT done once records are out. CHECK (check_*) writes what it finds of the
+# output, against $work/full (the listing over one connection), to $work/verdict and what it should
+# find to its standard output; and no process of the tool may be left.
 fault_case() {
-    local mark="TAVRICK_TEST_MARK=fault-$$-$cases" connections=() waited=0 records left verdict
+    local mark="TAVRICK_TEST_MARK=fault-$$-$cases" connections=() waited=0
     [ -z "$2" ] || connections=("TAVRICK_SERVER_CONNECTIONS=$2")
     : >"$work/out" # empty before the tool starts: the wait below is for its first record
     # The mark in the environment tells this tool's processes from those of tests running beside it.
@@ -103,18 +104,44 @@ fault_case() {
     kill -KILL "$tool" 2>/dev/null
     wait "$tool"
     status=$?
-    records=$(($(wc -l <"$work/out") - 1))
-    left=$(grep -lsaz -x -- "$mark" /proc/[0-9]*/environ)
-    verdict="$(tail -n 1 "$work/out" | grep -c '^[^"]') message line(s) at the end, $left"
-    if [ "$records" -lt 1 ] || ! cmp -s <(head -n "$records" "$work/out") <(head -n "$records" "$work/full"); then
-        verdict="records differ from the listing's: $verdict"
-    fi
-    echo "$verdict" >"$work/out"
-    echo "1 message line(s) at the end, " >"$work/want.out"
+    "$4" >"$work/want.out"
+    grep -lsaz -x -- "$mark" /proc/[0-9]*/environ >>"$work/verdict"
+    mv "$work/verdict" "$work/out"
     : >"$work/err"
     : >"$work/want.err"
-    check "$1 ($records records)" 0
+    check "$1" 0
 }
+
+# The records are the full listing's first ones, each whole, and one message follows them.
+check_broken() {
+    local records=$(($(wc -l <"$work/out") - 1))
+    if [ "$records" -lt 1 ] || ! cmp -s <(head -n "$records" "$work/out") <(head -n "$records" "$work/full"); then
+        echo "records differ from the listing's" >"$work/verdict"
+    fi
+    echo "$(tail -n 1 "$work/out" | grep -c '^[^"]') message line(s) at the end" >>"$work/verdict"
+    echo "1 message line(s) at the end"
+}
+# The same, with a refused logon's message, and the server saw one failed logon.
+check_refused() {
+    check_broken
+    { tail -n 1 "$work/out"; echo "failed logons: $(($(failed_logons) - failed_before))"; } >>"$work/verdict"
+    printf '%s\n' "Logon failure: unknown user name or bad password" "failed logons: 1"
+}
+# Every account once, as over one connection, less the one deleted before its record was read;
+# nobody else is missing, and standard error says which account was left out.
+check_deleted() {
+    grep -v '^"user2100",' "$work/full" | cmp -s - "$work/out" || echo "records differ from the listing's" >"$work/verdict"
+    cat "$work/err" >>"$work/verdict"
+    echo "ERR: account user2100 was deleted or renamed during the listing; left out"
+}
+# Every account once, as over one connection, nothing on standard error.
+check_whole() {
+    cmp -s "$work/full" "$work/out" || echo "records differ from the listing's" >"$work/verdict"
+    cat "$work/err" >>"$work/verdict"
+}
+
+# Logons the server refused so far, as its authentication log counts them.
+failed_logons() { find "$work/server/log" -type f -exec cat {} + | grep -o 'Auth: .* status \[NT_STATUS_[A-Z_]*\]' | grep -c -v 'NT_STATUS_OK\]'; }
 
 # The workers die while the tool is held (as the kernel's OOM killer might end them): the tool
 # finds their answers so far, then connections that are gone.
@@ -132,13 +159,50 @@ stop_server() {
     samba_stop
 }
 
+server_tool() { env $(samba_environment "$work/server") "$@"; }
+
+# The password changes on the server: sessions go on, the next logon (a renewal) is refused.
+change_password() {
+    failed_before=$(failed_logons)
+    printf 'changed\nchanged\n' | server_tool smbpasswd -c "$work/server/smb.conf" -L -s tester >/dev/null
+}
+
+# Two accounts go: one not yet read (on the last page), and one already written (the server pages by
+# position: the accounts after it move up).
+delete_accounts() {
+    written=$(grep -m 1 -v '^"tester"' "$work/out" | cut -d'"' -f2)
+    server_tool pdbedit -s "$work/server/smb.conf" -x -u user2100 >/dev/null
+    server_tool pdbedit -s "$work/server/smb.conf" -x -u "$written" >/dev/null
+}
+
+nothing() { :; }
+
+# The server takes SESSIONS clients at once (smbd's own two processes come on top).
+limit_sessions() { # SESSIONS
+    sed -i '/^max smbd processes/d' "$work/server/smb.conf"
+    [ "$1" = 0 ] || sed -i "/^\[global\]/a max smbd processes = $(($1 + 2))" "$work/server/smb.conf"
+    kill -HUP "$(cut -d' ' -f2 <<<"$SAMBA_PIDS")"
+    sleep 1
+}
+
 if [ "$kind" = standalone ]; then
+    # Past a logon's 1,000 accounts on each of two connections: three pages.
+    samba_stop
+    umount /etc/samba
+    { samba_prepare "$work/server" 2200 && samba_start "$work/server"; } || exit 1
     environment=("$good" TAVRICK_SERVER_CONNECTIONS=1)
     arguments=(-S 127.0.0.1 -Q a)
     run
     mv "$work/out" "$work/full"
-    fault_case "the workers killed mid-listing" 8 kill_workers
-    fault_case "a server stopped mid-listing" "" stop_server # last: the server is gone
+    limit_sessions 3
+    fault_case "sixteen connections to a server that takes three" 16 nothing check_whole
+    limit_sessions 0
+    fault_case "the workers killed mid-listing" 8 kill_workers check_broken
+    fault_case "the password changed mid-listing, over two connections" 2 change_password check_refused
+    good="USER=tester%changed"
+    fault_case "accounts deleted mid-listing, over one connection" 1 delete_accounts check_deleted
+    grep -v -e '^"user2100",' -e "^\"$written\"," "$work/full" >"$work/left" && mv "$work/left" "$work/full"
+    fault_case "a server stopped mid-listing" "" stop_server check_broken # last: the server is gone
 fi
 
 echo "$cases cases, $failures failed"
