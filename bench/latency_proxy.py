@@ -106,11 +106,17 @@ async def main():
         except OSError:
             client_writer.close()
             return
+        pumps = [asyncio.create_task(pump(client_reader, server_writer, delay, SmbFraming(counter))),
+                 asyncio.create_task(pump(server_reader, client_writer, delay))]
         try:
-            await asyncio.gather(pump(client_reader, server_writer, delay, SmbFraming(counter)),
-                                 pump(server_reader, client_writer, delay))
+            # Either side gone (its end of stream passed on, or an error) ends the connection: a
+            # client that went away must not leave its server process waiting on a half-open one.
+            await asyncio.wait(pumps, return_when=asyncio.FIRST_COMPLETED)
         except asyncio.CancelledError:
             pass  # the proxy is stopping
+        for task in pumps:
+            task.cancel()
+        await asyncio.gather(*pumps, return_exceptions=True)
         for writer in (client_writer, server_writer):
             writer.close()
 
