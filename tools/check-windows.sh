@@ -2,8 +2,8 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Cross-builds tavrick.exe and the netapi32 double with mingw-w64 in build-win64/ (or the folder
 # given as TAVRICK_WIN64_BUILD), runs the Windows tests under Wine, checks that the exe imports
-# only system DLLs, and makes tavrick-<version>-win64.zip there. Extra arguments go to CMake's
-# configure step.
+# only system DLLs, and makes tavrick-<version>-win64.zip there, whose text files must end every
+# line in CR LF. Extra arguments go to CMake's configure step.
 set -eu
 cd "$(dirname "$0")/.."
 build=${TAVRICK_WIN64_BUILD:-build-win64}
@@ -28,5 +28,12 @@ if [ "$contents" != "LICENSE.txt how-to-run.txt tavrick.exe " ]; then
     echo "$zip holds $contents; expected LICENSE.txt how-to-run.txt tavrick.exe" >&2
     exit 1
 fi
+for text in LICENSE.txt how-to-run.txt; do
+    bare=$(unzip -p "$zip" "$text" | LC_ALL=C grep -c -v "$(printf '\r')\$" || true)
+    if [ "$bare" != 0 ]; then
+        echo "$text in $zip has $bare lines that do not end in CR LF" >&2
+        exit 1
+    fi
+done
 echo "tavrick.exe imports: $imports"
 echo "made $zip"

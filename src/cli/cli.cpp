@@ -3,6 +3,7 @@
 
 #include <getopt.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -33,6 +34,9 @@ constexpr const char* k_options = "Q:asS:q:i:d:m:r:vhF:";
 constexpr std::size_t k_max_delimiter_argument = 19;
 // The longest raw argument of -S, before decoding.
 constexpr std::size_t k_max_server_argument = 255;
+// An operand that asks for the usage text as -h does, where users type one for help: "/?" on
+// Windows, where no account name can hold '/' or '?'; none elsewhere (empty).
+constexpr std::string_view k_help_operand = TAVRICK_HELP_OPERAND;
 
 const char* program_name_of(char** argv)
 {
@@ -74,6 +78,23 @@ void set_server_option(const char* argument)
                " characters with its leading backslashes");
     }
     g_settings.server.assign(name);
+}
+
+// The operands left after the options, at least one: the user name, or help where an operand
+// asks for it.
+void take_operands(char** first, char** last, const char* program_name, std::u16string& username)
+{
+    if (!k_help_operand.empty() && std::find(first, last, k_help_operand) != last) {
+        usage_and_exit(program_name, 0);
+    }
+    if (std::strlen(*first) > k_max_username) {
+        refuse("user name is too long: at most " + std::to_string(k_max_username) + " characters");
+    }
+    username = widen(*first);
+    if (last - first > 1) {
+        write_error(std::string("ERR: unhandled argument ") + first[1] + "\n");
+        std::exit(1);
+    }
 }
 
 } // namespace
@@ -200,16 +221,8 @@ int parse_command_line(int argc, char** argv, std::u16string& username, int& spe
     }
 
     if (optind < argc) {
-        const char* operand = argv[optind];
-        if (std::strlen(operand) > k_max_username) {
-            refuse("user name is too long: at most " + std::to_string(k_max_username) + " characters");
-        }
-        username = widen(operand);
+        take_operands(argv + optind, argv + argc, program_name, username);
         specific_user = 1;
-        if (optind + 1 < argc) {
-            write_error(std::string("ERR: unhandled argument ") + argv[optind + 1] + "\n");
-            std::exit(1);
-        }
     }
     return 1;
 }

@@ -41,6 +41,7 @@ inline constexpr std::uint32_t k_status_accounts_database = 2229;
 // Account flag bits.
 inline constexpr std::uint32_t k_flag_script = 0x1;
 inline constexpr std::uint32_t k_flag_disabled = 0x2;
+inline constexpr std::uint32_t k_flag_lockout = 0x10;
 inline constexpr std::uint32_t k_flag_password_not_required = 0x20;
 inline constexpr std::uint32_t k_flag_normal_account = 0x200;
 inline constexpr std::uint32_t k_flag_dont_expire_password = 0x10000;

@@ -53,6 +53,10 @@ ShadowState shadow_state(const spwd& entry, std::time_t now)
     ShadowState state;
     if (password.empty()) {
         state.flags |= k_flag_password_not_required;
+    } else if (password[0] == '!' || password == "*") {
+        // No password logon, but the account itself stays usable (passwd(1): locking the password
+        // "does not disable the account"; a key still logs on), so this is a lockout, not a disabling.
+        state.flags |= k_flag_lockout;
     }
     const bool never_expires = max_age < 0 || max_age >= k_never_expiring_days;
     if (never_expires) {
@@ -65,7 +69,6 @@ ShadowState shadow_state(const spwd& entry, std::time_t now)
         state.acct_expires = clamp_seconds(expire * k_seconds_per_day);
         state.disabled = now > expire * k_seconds_per_day;
     }
-    state.disabled = state.disabled || (!password.empty() && (password[0] == '!' || password[0] == '*'));
     state.password_expired =
         last_change == 0 || (last_change > 0 && !never_expires && now > (last_change + max_age) * k_seconds_per_day);
     return state;

@@ -28,8 +28,8 @@ inline constexpr std::uint32_t k_no_number = 0xFFFFFFFF;
 struct ShadowState {
     std::uint32_t password_age = 0;
     std::uint32_t acct_expires = 0xFFFFFFFF; // never
-    std::uint32_t flags = 0;                 // the password-not-required and never-expires bits
-    bool disabled = false;                   // locked, or expired
+    std::uint32_t flags = 0;                 // the lockout, password-not-required and never-expires bits
+    bool disabled = false;                   // expired
     bool password_expired = false;
 };
 

@@ -7,6 +7,7 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "enumerate/enumerate.h"
@@ -110,11 +111,16 @@ class WindowsSource final : public AccountSource {
             NetUserGetGroups(m_server.c_str(), name, 1, &buffer, preferred_max_bytes, &read, &total);
         if (status == ERROR_MORE_DATA) {
             // The call cannot resume, and a list cut at the buffer's size would lose groups: ask
-            // once more for all of them.
-            m_groups.reset(buffer);
-            buffer = nullptr;
-            read = 0;
-            status = NetUserGetGroups(m_server.c_str(), name, 1, &buffer, MAX_PREFERRED_LENGTH, &read, &total);
+            // once more for all of them. When that is refused, the first answer's groups stand,
+            // with the refusal's status for the driver to judge.
+            LPBYTE whole = nullptr;
+            DWORD whole_read = 0;
+            status = NetUserGetGroups(m_server.c_str(), name, 1, &whole, MAX_PREFERRED_LENGTH, &whole_read, &total);
+            if (status == NERR_Success || (whole != nullptr && whole_read >= read)) {
+                std::swap(buffer, whole);
+                read = whole_read;
+            }
+            m_groups.reset(whole); // the answer not taken
         }
         m_groups.reset(buffer);
         m_group_names.clear();

@@ -31,8 +31,9 @@ TEST(ShadowState, FollowsTheEntryAndTheClock)
         {"$6$h", k_today - 90, 90, -1, 90 * k_day + 3600, k_never, 0, false, true},
         {"$6$h", k_today - 89, 90, -1, 89 * k_day + 3600, k_never, 0, false, false},
         {"", -1, -1, -1, 0, k_never, k_no_expiry | k_flag_password_not_required, false, false},
-        {"!$6$h", -1, -1, -1, 0, k_never, k_no_expiry, true, false},
-        {"$6$h", -1, -1, k_today, 0, k_today * k_day, k_no_expiry, true, false},
+        {"!$6$h", -1, -1, -1, 0, k_never, k_no_expiry | k_flag_lockout, false, false}, // a key still logs on
+        {"*", -1, -1, -1, 0, k_never, k_no_expiry | k_flag_lockout, false, false},
+        {"*x", -1, -1, k_today, 0, k_today * k_day, k_no_expiry, true, false},
         {"$6$h", -1, -1, k_today + 1, 0, (k_today + 1) * k_day, k_no_expiry, false, false},
         {"$6$h", LONG_MAX, LONG_MAX, LONG_MAX, 0, k_never, k_no_expiry, false, false},
         {"$6$h", LONG_MIN, LONG_MIN, LONG_MIN, 0, k_never, k_no_expiry, false, false},
@@ -51,7 +52,7 @@ TEST(ShadowState, FollowsTheEntryAndTheClock)
 TEST(AccountRecord, FromThePasswdEntryAndTheShadowState)
 {
     constexpr std::uint32_t k_normal = k_flag_script | k_flag_normal_account;
-    const ShadowState locked{5, k_day, k_no_expiry, true, true};
+    const ShadowState expired{5, k_day, k_no_expiry, true, true};
     struct Case {
         uid_t uid;
         const char *gecos, *shell;
@@ -63,7 +64,7 @@ TEST(AccountRecord, FromThePasswdEntryAndTheShadowState)
         {7, "A B,Room 1,,x", "/bin/sh", nullptr, u"A B", u"Room 1,,x", 1, k_normal, 0, k_never},
         {7, ",", "/usr/sbin/nologin", nullptr, u"", u"", 1, k_normal | k_flag_disabled, 0, k_never},
         {7, nullptr, "false", nullptr, u"", u"", 1, k_normal | k_flag_disabled, 0, k_never},
-        {7, "A", "/bin/false-ish", &locked, u"A", u"", 1, k_normal | k_no_expiry | k_flag_disabled, 5, k_day},
+        {7, "A", "/bin/false-ish", &expired, u"A", u"", 1, k_normal | k_no_expiry | k_flag_disabled, 5, k_day},
     };
     for (const Case& c : cases) {
         std::string name = "n\xE9", gecos = c.gecos != nullptr ? c.gecos : "", shell = c.shell, home = "/h";

@@ -196,13 +196,19 @@ TEST(SambaStatus, ReportsWhatWindowsWould)
     }
 }
 
-// A PASSWD_FILE value that begins with '=' stands for a file holding the rest.
+// A PASSWD_FILE value that begins with '=' stands for a file holding the rest. The cache FILE:/tmp/c
+// holds a ticket for t@R, the process runs as "me".
 TEST(SambaCredentials, ComeFromTheEnvironmentAsSambaClientsTakeThem)
 {
+    const LogonIdentity identity{[](const char* cache) { return std::string(cache) == "FILE:/tmp/c" ? "t@R" : ""; },
+                                 [] { return std::string("me"); }};
     const std::string file = ::testing::TempDir() + "tavrick-password-" + std::to_string(::getpid());
     const std::string no_file = "ERR: cannot read the password file /nonexistent/p: No such file or directory\n";
     const std::pair<std::map<std::string, std::string>, ServerCredentials> cases[] = {
-        {{}, {"", "", false, ""}},
+        {{}, {"me", "", false, ""}},
+        {{{"KRB5CCNAME", "FILE:/tmp/c"}, {"PASSWD", "p"}}, {"t@R", "p", true, ""}},
+        {{{"KRB5CCNAME", "/no/ticket"}}, {"me", "", true, ""}},
+        {{{"LOGNAME", "bob"}, {"KRB5CCNAME", "FILE:/tmp/c"}}, {"bob", "", true, ""}},
         {{{"USER", "CORP\\alice%a%b"}}, {"CORP\\alice", "a%b", false, ""}},
         {{{"USER", ""}, {"LOGNAME", "bob"}}, {"", "", false, ""}},
         {{{"LOGNAME", "bob"}, {"PASSWD", ""}}, {"bob", "", false, ""}},
@@ -218,10 +224,12 @@ TEST(SambaCredentials, ComeFromTheEnvironmentAsSambaClientsTakeThem)
             std::ofstream(file, std::ios::binary) << path->second.substr(1);
             path->second = file;
         }
-        const ServerCredentials got = server_credentials([&](const char* name) -> const char* {
-            const auto found = environment.find(name);
-            return found == environment.end() ? nullptr : found->second.c_str();
-        });
+        const ServerCredentials got = server_credentials(
+            [&](const char* name) -> const char* {
+                const auto found = environment.find(name);
+                return found == environment.end() ? nullptr : found->second.c_str();
+            },
+            identity);
         EXPECT_EQ(std::tie(got.user, got.password, got.use_kerberos, got.problem),
                   std::tie(want.user, want.password, want.use_kerberos, want.problem));
     }

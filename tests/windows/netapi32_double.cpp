@@ -5,6 +5,7 @@
 //   \\status-N      status N at once
 //   \\late-N        the first page, then status N
 //   \\empty234      more data (234) with no records
+//   \\second-N      the fixture accounts; a group lookup's second call, for the whole list, answers N
 //   anything else   53, the network path was not found
 // A null server name (the tool passes "" for this machine) answers 87.
 #include <windows.h>
@@ -96,7 +97,7 @@ extern "C" __declspec(dllexport) NET_API_STATUS WINAPI
     if (name == L"\\\\empty234") {
         return ERROR_MORE_DATA;
     }
-    if (!name.empty() && name.rfind(L"\\\\late-", 0) != 0) {
+    if (!name.empty() && name.rfind(L"\\\\late-", 0) != 0 && name.rfind(L"\\\\second-", 0) != 0) {
         return ERROR_BAD_NETPATH;
     }
     const DWORD first = *resume_handle;
@@ -112,9 +113,12 @@ extern "C" __declspec(dllexport) NET_API_STATUS WINAPI
 }
 
 extern "C" __declspec(dllexport) NET_API_STATUS WINAPI
-    NetUserGetGroups(LPCWSTR, LPCWSTR user, DWORD level, LPBYTE* buffer, DWORD preferred_max, LPDWORD entries_read,
-                     LPDWORD total_entries)
+    NetUserGetGroups(LPCWSTR server, LPCWSTR user, DWORD level, LPBYTE* buffer, DWORD preferred_max,
+                     LPDWORD entries_read, LPDWORD total_entries)
 {
+    if (preferred_max == MAX_PREFERRED_LENGTH && std::wcsncmp(server, L"\\\\second-", 9) == 0) {
+        return static_cast<NET_API_STATUS>(std::wcstoul(server + 9, nullptr, 10));
+    }
     static std::wstring many[200];
     for (std::size_t i = g_accounts[4].groups.size(); i < 200; ++i) {
         many[i] = L"g" + std::to_wstring(1000 + i).substr(1);
