@@ -6,6 +6,7 @@
 //   \\late-N        the first page, then status N
 //   \\empty234      more data (234) with no records
 //   \\second-N      the fixture accounts; a group lookup's second call, for the whole list, answers N
+//   \\gone          the fixture accounts; "ghost" is deleted before its groups are looked up
 //   anything else   53, the network path was not found
 // A null server name (the tool passes "" for this machine) answers 87.
 #include <windows.h>
@@ -42,7 +43,7 @@ std::vector<Fixture> g_accounts = {
     {L"many", L"Many Groups", 0x201, {}},
     {nullptr, nullptr, 0x201, {}},
     {L"two", L"two\r\nlines", 0x201, {}, ERROR_ACCESS_DENIED},
-    {L"ghost", L"Ghost", 0x201, {L"Users", nullptr}, NERR_UserNotFound},
+    {L"ghost", L"Ghost", 0x201, {L"Users", nullptr}, ERROR_ACCESS_DENIED},
     {L"Disabled", L"Disabled User", 0x203, {L"Users"}},
 };
 const DWORD k_count = static_cast<DWORD>(g_accounts.size());
@@ -97,7 +98,8 @@ extern "C" __declspec(dllexport) NET_API_STATUS WINAPI
     if (name == L"\\\\empty234") {
         return ERROR_MORE_DATA;
     }
-    if (!name.empty() && name.rfind(L"\\\\late-", 0) != 0 && name.rfind(L"\\\\second-", 0) != 0) {
+    if (!name.empty() && name != L"\\\\gone" && name.rfind(L"\\\\late-", 0) != 0 &&
+        name.rfind(L"\\\\second-", 0) != 0) {
         return ERROR_BAD_NETPATH;
     }
     const DWORD first = *resume_handle;
@@ -126,6 +128,9 @@ extern "C" __declspec(dllexport) NET_API_STATUS WINAPI
     }
     if (level != 1) {
         return ERROR_INVALID_PARAMETER;
+    }
+    if (std::wcscmp(server, L"\\\\gone") == 0 && std::wcscmp(user, L"ghost") == 0) {
+        return NERR_UserNotFound;
     }
     std::vector<const wchar_t*> names = {L"Users"};
     NET_API_STATUS status = NERR_Success;
