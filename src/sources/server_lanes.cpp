@@ -108,7 +108,7 @@ bool ServerLanes::send_page()
         }
         m_lanes.emplace_back();
     }
-    Lane& first = m_lanes.front();
+    const Lane& first = m_lanes.front();
     if (!first.busy && (first.logged_on || may_log_on())) {
         const std::uint32_t resume_handle = m_pages.empty() ? 0 : m_pages.back().resume_handle;
         send(0, Request{RequestKind::page_names, m_preferred_max_bytes, resume_handle, {}, false}, std::nullopt);
@@ -121,7 +121,7 @@ bool ServerLanes::send_page()
 bool ServerLanes::send_fetch(std::size_t job)
 {
     for (std::size_t i = 0; i < m_lanes.size(); ++i) {
-        Lane& lane = m_lanes[i];
+        const Lane& lane = m_lanes[i];
         if (lane.busy || lane.retired || !lane.logged_on || (i == 0 && paging())) {
             continue;
         }

@@ -181,7 +181,7 @@ class ServerListing final : public AccountSource {
     // The page's records in order: those read, and the names the driver reads no more of; the
     // accounts that are gone are left out.
     void keep_records(const std::vector<std::string>& names, const std::vector<std::size_t>& wanted,
-                      std::vector<std::optional<USER_INFO_3>>& read)
+                      const std::vector<std::optional<USER_INFO_3>>& read)
     {
         std::size_t next_wanted = 0;
         for (std::size_t i = 0; i < names.size(); ++i) {
