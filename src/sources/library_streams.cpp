@@ -9,6 +9,7 @@
 
 #include <cstdio>
 
+#include "sources/sources.h"
 #include "text/text.h"
 
 namespace tavrick {
@@ -120,7 +121,7 @@ std::string LibraryStreams::take_printed()
         ::lseek(m_capture, 0, SEEK_SET);
     }
     if (m_echo) {
-        write_error(printed);
+        write_error(printed_for_user(printed));
     }
     return printed;
 }

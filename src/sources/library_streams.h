@@ -12,8 +12,9 @@ namespace tavrick {
 // /dev/null; during each call its standard error goes to the same file. The tool's records go to a
 // duplicate of the real standard output, so nothing the library prints can end up among them, and
 // nothing it does can wait for a typed answer. What it prints is handed on to standard error after
-// each call, in the order printed, where a user looks for diagnostics, and kept for the caller: it
-// is the only place where the library names why a connection failed.
+// each call, in the order printed and as printed_for_user shows it, where a user looks for
+// diagnostics, and kept whole for the caller: it is the only place where the library names why a
+// connection failed.
 class LibraryStreams {
   public:
     LibraryStreams();
@@ -25,7 +26,8 @@ class LibraryStreams {
     // logs some causes of failure there, and nowhere else.
     void capture_errors();
 
-    // What the library has printed since the last call, now also written to standard error.
+    // What the library has printed since the last call, now also written to standard error (as
+    // printed_for_user shows it).
     // NOLINTNEXTLINE(readability-make-member-function-const): it empties the capture file
     std::string take_printed();
 

@@ -31,12 +31,22 @@ template <typename Function> bool resolve(void* library, const char* name, Funct
     return function != nullptr;
 }
 
-// Loads libnetapi once; null, with the reason on standard error, when it cannot be loaded.
+// Loadparm's setting of a parameter as if from the command line (libsmbconf, which libnetapi loads;
+// no public prototype): it wins over smb.conf, and stays through every reload of it.
+using SetCmdline = bool (*)(const char* name, const char* value);
+
+// Loads libnetapi once; null, with the reason on standard error, when it cannot be loaded. Every
+// connection it makes requires signing, as current Windows clients require it: a session that the
+// server maps to guest (for a wrong password or an unknown user) has no key to sign with, so it is
+// refused at logon rather than listing the accounts as the guest's. The library's IPC$ connection
+// reads "client signing" (not "client ipc signing"); set before any context exists, it holds for
+// every context of this process and of the workers forked from it.
 const NetApi* load_netapi()
 {
     static NetApi api;
     static const bool loaded = [] {
         void* library = ::dlopen(TAVRICK_NETAPI_SONAME, RTLD_NOW | RTLD_LOCAL);
+        SetCmdline set_cmdline = nullptr;
         const bool all = library != nullptr && resolve(library, "libnetapi_init", api.init) &&
                          resolve(library, "libnetapi_free", api.free) &&
                          resolve(library, "libnetapi_set_username", api.set_username) &&
@@ -46,13 +56,15 @@ const NetApi* load_netapi()
                          resolve(library, "NetUserEnum", api.user_enum) &&
                          resolve(library, "NetUserGetGroups", api.user_get_groups) &&
                          resolve(library, "NetUserGetInfo", api.user_get_info) &&
-                         resolve(library, "NetApiBufferFree", api.buffer_free);
-        if (!all) {
-            const char* reason = ::dlerror();
+                         resolve(library, "NetApiBufferFree", api.buffer_free) &&
+                         resolve(library, "lp_set_cmdline", set_cmdline);
+        const bool signing = all && set_cmdline("client signing", "required");
+        if (!signing) {
+            const char* reason = all ? "it cannot require signing" : ::dlerror();
             write_error(std::string("ERR: cannot load Samba's library: ") +
                         (reason != nullptr ? reason : TAVRICK_NETAPI_SONAME) + "\n");
         }
-        return all;
+        return signing;
     }();
     return loaded ? &api : nullptr;
 }

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The statuses Windows would report for what Samba's library answered and printed.
 #include <array>
+#include <string>
 #include <utility>
 
 #include "sources/samba_library.h"
@@ -23,6 +24,21 @@ constexpr std::string_view k_connect_failed = "Failed to connect to IPC$ share";
 // principal, or a server named by its address); it then reports the session refused with access
 // denied, although no server refused anything.
 constexpr std::string_view k_kerberos_impossible = "Kerberos auth with ";
+
+// What the library prints when an answer's signature does not match the session's key: over SMB2
+// a line that a hex dump of both signatures follows, over SMB1 one line. At logon it means that the
+// server answered without knowing the password: it offered a guest session (or, over SMB1, it cannot
+// sign at all). The session is then refused with access denied, although it is the logon that failed.
+constexpr std::string_view k_bad_smb2_signature = "Bad SMB2 ";
+constexpr std::string_view k_bad_smb1_signature = ": BAD SIG: ";
+constexpr std::string_view k_access_denied = "NT_STATUS_ACCESS_DENIED";
+
+// What the user reads on standard error in place of the signature complaint and the refused session.
+constexpr std::string_view k_guest_refused =
+    "ERR: the server offered a guest session instead of the logon: refused, since signing is required\n";
+constexpr std::string_view k_unsigned_logon_refused =
+    "ERR: the server did not sign its answer to the logon, and signing is required: it offered a guest "
+    "session, or it cannot sign at all\n";
 
 // Account times: "never" as Windows reports it, and the largest NT time (100-ns units since 1601,
 // a domain controller's "never expires") in seconds since 1970 as libnetapi computes it, of which
@@ -66,6 +82,18 @@ std::string_view status_after(std::string_view printed, std::string_view prefix)
     return rest.substr(0, rest.find_first_of("\r\n \t"));
 }
 
+bool complains_of_signature(std::string_view line)
+{
+    return line.starts_with(k_bad_smb2_signature) || line.find(k_bad_smb1_signature) != std::string_view::npos;
+}
+
+// A line of the library's hex dump: "[0000] " and the bytes.
+bool is_dump_line(std::string_view line)
+{
+    return line.size() > 6 && line[0] == '[' && line[5] == ']' &&
+           line.substr(1, 4).find_first_not_of("0123456789ABCDEFabcdef") == std::string_view::npos;
+}
+
 std::uint32_t windows_status_of(std::string_view nt_status, std::uint32_t otherwise)
 {
     for (const auto& [name, status] : k_nt_statuses) {
@@ -87,6 +115,9 @@ std::uint32_t windows_status(std::uint32_t status, std::string_view error_text, 
         if (printed.find(k_kerberos_impossible) != std::string_view::npos) {
             return k_status_logon_failure; // no logon was even attempted
         }
+        if (session == k_access_denied && complains_of_signature(printed)) {
+            return k_status_logon_failure; // a guest session in place of the logon
+        }
         return windows_status_of(session, k_status_logon_failure);
     }
     const std::string_view negotiation = status_after(printed, k_negotiation_failed);
@@ -102,6 +133,32 @@ std::uint32_t windows_status(std::uint32_t status, std::string_view error_text, 
         return k_status_bad_netpath;
     }
     return status;
+}
+
+std::string printed_for_user(std::string_view printed)
+{
+    std::string shown;
+    std::string_view refusal; // set by a signature complaint, for the refused session after it
+    bool in_dump = false;
+    while (!printed.empty()) {
+        const std::size_t end = printed.find('\n');
+        const std::string_view line = printed.substr(0, end == std::string_view::npos ? end : end + 1);
+        printed.remove_prefix(line.size());
+        const std::string_view text = line.substr(0, line.find('\n'));
+        if (complains_of_signature(text)) {
+            refusal = text.starts_with(k_bad_smb2_signature) ? k_guest_refused : k_unsigned_logon_refused;
+            in_dump = true;
+        } else if (in_dump && is_dump_line(text)) {
+            continue;
+        } else if (!refusal.empty() && status_after(text, k_session_failed) == k_access_denied) {
+            shown += std::exchange(refusal, {});
+            in_dump = false;
+        } else {
+            shown += line;
+            in_dump = false;
+        }
+    }
+    return shown;
 }
 
 std::uint32_t windows_account_expiry(std::uint32_t expires)

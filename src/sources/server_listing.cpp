@@ -46,7 +46,7 @@ class ServerListing final : public AccountSource {
                 return k_status_success; // asked past the last page
             }
             write_error(std::exchange(m_problem, {}));
-            write_error(page->printed);
+            write_error(printed_for_user(page->printed));
             if (page->status != k_status_success && page->status != k_status_more_data) {
                 return page->status;
             }
@@ -113,7 +113,7 @@ class ServerListing final : public AccountSource {
 
     static std::uint32_t hand_out(const Groups& groups, const char16_t* const*& names, std::uint32_t& entries_read)
     {
-        write_error(groups.printed);
+        write_error(printed_for_user(groups.printed));
         names = groups.names.data();
         entries_read = static_cast<std::uint32_t>(groups.names.size());
         return groups.status;
@@ -159,7 +159,7 @@ class ServerListing final : public AccountSource {
             });
             std::vector<std::optional<USER_INFO_3>> read(names.size());
             for (std::size_t k = 0; k < answers.size(); ++k) {
-                write_error(answers[k].printed);
+                write_error(printed_for_user(answers[k].printed));
                 if (is_account_gone(answers[k].status)) {
                     write_error(left_out_note(widen(names[wanted[k]]).c_str()));
                     from = m_plan.first_account_only ? wanted[k] + 1 : from;

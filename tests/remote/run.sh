@@ -60,14 +60,25 @@ netapi=$(ldconfig -p | awk '$1 == "libnetapi.so.1" { print $NF; exit }')
 before_no_netapi() { mount --bind /dev/null "$(realpath "$netapi")"; }
 after_no_netapi() { umount "$(realpath "$netapi")"; }
 
+reload_server() { kill -HUP "$(cut -d' ' -f2 <<<"$SAMBA_PIDS")" && sleep 1; }
 # The server maps a bad password, or an unknown user, to its guest account.
 map_to_guest() { # SETTING
     sed -i "s/^map to guest = .*/map to guest = $1/" "$server/smb.conf"
-    kill -HUP "$(cut -d' ' -f2 <<<"$SAMBA_PIDS")"
-    sleep 1
+    reload_server
 }
 before_guest_password() { map_to_guest 'bad password'; }
 before_guest_user() { map_to_guest 'bad user'; }
+# Client and server speak SMB1 alone, whose signature complaint differs from SMB2's.
+before_smb1() {
+    sed -i '/^\[global\]/a server min protocol = NT1\nserver max protocol = NT1' "$server/smb.conf"
+    echo 'client min protocol = NT1' >>"$server/etc-samba/smb.conf"
+    reload_server
+}
+after_smb1() {
+    sed -i '/^server m.. protocol = NT1$/d' "$server/smb.conf"
+    sed -i '/^client min protocol = NT1$/d' "$server/etc-samba/smb.conf"
+    reload_server
+}
 
 # The server takes no client at all: smbd drops the connection before a session, as a server does
 # that takes no more connections.

@@ -188,11 +188,40 @@ TEST(SambaStatus, ReportsWhatWindowsWould)
         {1003, no_ipc, "Kerberos auth with 'x' to 'dc1' not possible\nsession setup failed: NT_STATUS_ACCESS_DENIED\n",
          1326},
         {1003, no_ipc, "tree connect failed: NT_STATUS_NO_MEMORY\n", 5},
+        {1003, no_ipc,
+         "Bad SMB2 (sign_algo_id=2) signature for message\nsession setup failed: NT_STATUS_ACCESS_DENIED\n", 1326},
+        {1003, no_ipc, "smb1_signing_good: BAD SIG: seq 1\nsession setup failed: NT_STATUS_ACCESS_DENIED\n", 1326},
         {2152, "failed to open PIPE samr: The object name is not found.", "", 2152},
         {1003, "Cannot complete this function.", "", 1003},
     };
     for (const auto& [status, error_text, printed, expected] : cases) {
         EXPECT_EQ(windows_status(status, error_text, printed), expected) << printed;
+    }
+}
+
+// The library's signature complaint never reaches the user; the session it refused is named for
+// what it was: a guest session, or over SMB1 possibly a server that cannot sign.
+TEST(SambaPrinted, ShowsTheUserWhatTheLibraryMeant)
+{
+    const std::string smb2 = "Bad SMB2 (sign_algo_id=2) signature for message\n"
+                             "[0000] 00 00 00 00 00 00 00 00   00 00 00 00 00 00 00 00   ........ ........\n"
+                             "[0000] DB 8C 2A E2 0D 59 4F 28   6A 16 44 D3 FC 00 D1 35   ..*..YO( j.D....5\n";
+    const std::string denied = "session setup failed: NT_STATUS_ACCESS_DENIED\n";
+    const std::pair<std::string, std::string> cases[] = {
+        {"session setup failed: NT_STATUS_LOGON_FAILURE\n", "session setup failed: NT_STATUS_LOGON_FAILURE\n"},
+        {smb2 + denied, "ERR: the server offered a guest session instead of the logon: refused, since signing is "
+                        "required\n"},
+        {"smb1_signing_good: BAD SIG: seq 1\n" + denied,
+         "ERR: the server did not sign its answer to the logon, and signing is required: it offered a guest "
+         "session, or it cannot sign at all\n"},
+        {"Connecting to 127.0.0.1\n" + smb2 + denied,
+         "Connecting to 127.0.0.1\nERR: the server offered a guest session instead of the logon: refused, since "
+         "signing is required\n"},
+        {smb2 + "[0000] 02\nOther\n[0000] 03", "Other\n[0000] 03"},
+        {denied + smb2, denied},
+    };
+    for (const auto& [printed, shown] : cases) {
+        EXPECT_EQ(printed_for_user(printed), shown) << printed;
     }
 }
 
