@@ -127,7 +127,7 @@ bool ServerLanes::send_fetch(std::size_t job)
         }
         Request request = (*m_requests)[job];
         request.renew = lane.requests >= k_requests_per_logon && may_log_on();
-        send(i, std::move(request), job);
+        send(i, request, job);
         return true;
     }
     const auto running = static_cast<unsigned>(
@@ -146,7 +146,7 @@ bool ServerLanes::send_fetch(std::size_t job)
     return true;
 }
 
-void ServerLanes::send(std::size_t lane, Request request, std::optional<std::size_t> job)
+void ServerLanes::send(std::size_t lane, const Request& request, std::optional<std::size_t> job)
 {
     Lane& state = m_lanes[lane];
     state.busy = true;

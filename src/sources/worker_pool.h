@@ -112,7 +112,7 @@ class ServerLanes {
     void send_what_can_go();
     bool send_page();
     bool send_fetch(std::size_t job);
-    void send(std::size_t lane, Request request, std::optional<std::size_t> job);
+    void send(std::size_t lane, const Request& request, std::optional<std::size_t> job);
     [[nodiscard]] bool may_log_on() const;
     [[nodiscard]] bool paging() const { return m_paging_started && !m_paged; }
     [[nodiscard]] bool anything_in_flight() const;

@@ -47,6 +47,31 @@ run_cases() { # TABLE
     done <"$1"
 }
 
+run_midway() { # FAULT: as run, with FAULT done once the first record is out; $tool is the tool's pid
+    : >"$work/out"
+    env -i PATH=/usr/bin:/bin TZ=UTC0 "${sanitizers[@]}" "${environment[@]}" "$tavrick" "${arguments[@]}" \
+        </dev/null >"$work/out" 2>"$work/err" &
+    tool=$!
+    until [ -s "$work/out" ] || ! kill -0 "$tool" 2>/dev/null; do sleep 0.01; done
+    "$1"
+    wait "$tool"
+    status=$?
+}
+# check_broken: the records are the full listing's ($work/full) first ones, each whole, and one
+# message follows them; what it finds goes to $work/verdict, what it should find to standard output.
+check_broken() {
+    local records=$(($(wc -l <"$work/out") - 1))
+    if [ "$records" -lt 1 ] || ! cmp -s <(head -n "$records" "$work/out") <(head -n "$records" "$work/full"); then
+        echo "records differ from the listing's" >"$work/verdict"
+    fi
+    echo "$(tail -n 1 "$work/out" | grep -c '^[^"]') message line(s) at the end" >>"$work/verdict"
+    echo "1 message line(s) at the end"
+}
+# Logons a server refused so far, as its authentication log counts them (log level auth_audit:3).
+failed_logons() { # LOG_FOLDER
+    find "$1" -type f -exec cat {} + | grep -o 'Auth: .* status \[NT_STATUS_[A-Z_]*\]' | grep -c -v 'NT_STATUS_OK\]'
+}
+
 after_sorted() { LC_ALL=C sort -o "$work/out" "$work/out"; }
 after_age() { sed -i 's/^password_age:[0-9][0-9]*$/password_age:AGE/' "$work/out"; }
 

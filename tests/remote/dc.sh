@@ -51,25 +51,16 @@ after_every() {
 }
 after_keep() { cp "$work/out" "$work/full"; }
 
-# Logons the server refused so far, as its authentication log counts them.
-failed_logons() { find "$server/log" -type f -exec cat {} + | grep -o 'Auth: .* status \[NT_STATUS_[A-Z_]*\]' | grep -c -v 'NT_STATUS_OK\]'; }
-
 # The logon account is disabled once records are out: the sessions go on, the next logon (a renewal)
 # is refused. The records before it are whole, then the message; the server refused one logon.
+disable_tester() { samba-tool user disable tester -s "$server/etc/smb.conf" >/dev/null; }
 run_disabled() {
-    local tool records before
-    before=$(failed_logons)
-    env -i PATH=/usr/bin:/bin TZ=UTC0 "${sanitizers[@]}" "${environment[@]}" "$tavrick" "${arguments[@]}" \
-        </dev/null >"$work/out" 2>"$work/err" &
-    tool=$!
-    until [ -s "$work/out" ] || ! kill -0 "$tool" 2>/dev/null; do sleep 0.01; done
-    samba-tool user disable tester -s "$server/etc/smb.conf" >/dev/null
-    wait "$tool"
-    status=$?
+    local before
+    before=$(failed_logons "$server/log")
+    run_midway disable_tester
     samba-tool user enable tester -s "$server/etc/smb.conf" >/dev/null
-    records=$(($(wc -l <"$work/out") - 1))
-    { cmp -s <(head -n "$records" "$work/out") <(head -n "$records" "$work/full") || echo "records differ from the listing's"
-        tail -n 1 "$work/out"; echo "failed logons: $(($(failed_logons) - before))"; } >"$work/verdict"
+    check_broken >/dev/null
+    { tail -n 1 "$work/out"; echo "failed logons: $(($(failed_logons "$server/log") - before))"; } >>"$work/verdict"
     mv "$work/verdict" "$work/out"
 }
 

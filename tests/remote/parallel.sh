@@ -87,23 +87,11 @@ done <"$here/parallel-cases"
 # output, against $work/full (the listing over one connection), to $work/verdict and what it should
 # find to its standard output; and no process of the tool may be left.
 fault_case() {
-    local mark="TAVRICK_TEST_MARK=fault-$$-$cases" connections=() waited=0
-    [ -z "$2" ] || connections=("TAVRICK_SERVER_CONNECTIONS=$2")
-    : >"$work/out" # empty before the tool starts: the wait below is for its first record
+    local mark="TAVRICK_TEST_MARK=fault-$$-$cases"
     # The mark in the environment tells this tool's processes from those of tests running beside it.
-    env -i PATH=/usr/bin:/bin "$good" "$mark" "${connections[@]}" "$tavrick" -S 127.0.0.1 -Q a \
-        >"$work/out" 2>"$work/err" &
-    tool=$!
-    until [ -s "$work/out" ] || ! kill -0 "$tool" 2>/dev/null; do
-        sleep 0.01
-    done
-    "$3"
-    while kill -0 "$tool" 2>/dev/null && [ "$((waited++))" -lt 600 ]; do
-        sleep 0.1
-    done
-    kill -KILL "$tool" 2>/dev/null
-    wait "$tool"
-    status=$?
+    environment=("$good" "$mark") arguments=(-S 127.0.0.1 -Q a)
+    [ -z "$2" ] || environment+=("TAVRICK_SERVER_CONNECTIONS=$2")
+    run_midway "$3"
     "$4" >"$work/want.out"
     grep -lsaz -x -- "$mark" /proc/[0-9]*/environ >>"$work/verdict"
     mv "$work/verdict" "$work/out"
@@ -112,19 +100,10 @@ fault_case() {
     check "$1" 0
 }
 
-# The records are the full listing's first ones, each whole, and one message follows them.
-check_broken() {
-    local records=$(($(wc -l <"$work/out") - 1))
-    if [ "$records" -lt 1 ] || ! cmp -s <(head -n "$records" "$work/out") <(head -n "$records" "$work/full"); then
-        echo "records differ from the listing's" >"$work/verdict"
-    fi
-    echo "$(tail -n 1 "$work/out" | grep -c '^[^"]') message line(s) at the end" >>"$work/verdict"
-    echo "1 message line(s) at the end"
-}
 # The same, with a refused logon's message, and the server saw one failed logon.
 check_refused() {
     check_broken
-    { tail -n 1 "$work/out"; echo "failed logons: $(($(failed_logons) - failed_before))"; } >>"$work/verdict"
+    { tail -n 1 "$work/out"; echo "failed logons: $(($(failed_logons "$work/server/log") - failed_before))"; } >>"$work/verdict"
     printf '%s\n' "Logon failure: unknown user name or bad password" "failed logons: 1"
 }
 # Every account once, as over one connection, less the one deleted before its record was read;
@@ -139,9 +118,6 @@ check_whole() {
     cmp -s "$work/full" "$work/out" || echo "records differ from the listing's" >"$work/verdict"
     cat "$work/err" >>"$work/verdict"
 }
-
-# Logons the server refused so far, as its authentication log counts them.
-failed_logons() { find "$work/server/log" -type f -exec cat {} + | grep -o 'Auth: .* status \[NT_STATUS_[A-Z_]*\]' | grep -c -v 'NT_STATUS_OK\]'; }
 
 # The workers die while the tool is held (as the kernel's OOM killer might end them): the tool
 # finds their answers so far, then connections that are gone.
@@ -163,7 +139,7 @@ server_tool() { env $(samba_environment "$work/server") "$@"; }
 
 # The password changes on the server: sessions go on, the next logon (a renewal) is refused.
 change_password() {
-    failed_before=$(failed_logons)
+    failed_before=$(failed_logons "$work/server/log")
     printf 'changed\nchanged\n' | server_tool smbpasswd -c "$work/server/smb.conf" -L -s tester >/dev/null
 }
 
@@ -177,14 +153,6 @@ delete_accounts() {
 
 nothing() { :; }
 
-# The server takes SESSIONS clients at once (smbd's own two processes come on top).
-limit_sessions() { # SESSIONS
-    sed -i '/^max smbd processes/d' "$work/server/smb.conf"
-    [ "$1" = 0 ] || sed -i "/^\[global\]/a max smbd processes = $(($1 + 2))" "$work/server/smb.conf"
-    kill -HUP "$(cut -d' ' -f2 <<<"$SAMBA_PIDS")"
-    sleep 1
-}
-
 if [ "$kind" = standalone ]; then
     # Past a logon's 1,000 accounts on each of two connections: three pages.
     samba_stop
@@ -194,9 +162,9 @@ if [ "$kind" = standalone ]; then
     arguments=(-S 127.0.0.1 -Q a)
     run
     mv "$work/out" "$work/full"
-    limit_sessions 3
+    samba_limit_sessions "$work/server" 3
     fault_case "sixteen connections to a server that takes three" 16 nothing check_whole
-    limit_sessions 0
+    samba_limit_sessions "$work/server" ''
     fault_case "the workers killed mid-listing" 8 kill_workers check_broken
     fault_case "the password changed mid-listing, over two connections" 2 change_password check_refused
     good="USER=tester%changed"

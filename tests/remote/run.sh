@@ -82,14 +82,8 @@ after_smb1() {
 
 # The server takes no client at all: smbd drops the connection before a session, as a server does
 # that takes no more connections.
-sessions() { # MAX: smbd's processes at most, its own two among them (empty: any number)
-    sed -i '/^max smbd processes/d' "$server/smb.conf"
-    [ -z "$1" ] || sed -i "/^\[global\]/a max smbd processes = $1" "$server/smb.conf"
-    kill -HUP "$(cut -d' ' -f2 <<<"$SAMBA_PIDS")"
-    sleep 1
-}
-before_no_sessions() { sessions 2; }
-after_no_sessions() { sessions ''; }
+before_no_sessions() { samba_limit_sessions "$server" 0; }
+after_no_sessions() { samba_limit_sessions "$server" ''; }
 
 # A tool that can start no process, as when the process limit is reached: fork always fails.
 before_no_fork() {

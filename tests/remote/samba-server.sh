@@ -91,6 +91,12 @@ samba_stop() { # SIGTERM each server, SIGKILL what is left after 5 s, and reap t
     SAMBA_PIDS=
 }
 
+samba_limit_sessions() { # DIR CLIENTS: smbd takes CLIENTS at once (empty: any number), its own two on top
+    sed -i '/^max smbd processes/d' "$1/smb.conf"
+    [ -z "$2" ] || sed -i "/^\[global\]/a max smbd processes = $(($2 + 2))" "$1/smb.conf"
+    kill -HUP "$(cut -d' ' -f2 <<<"$SAMBA_PIDS")" && sleep 1
+}
+
 samba_running() { # PID: true while the process runs (an exited child waiting to be reaped does not)
     local stat
     stat=$(cat "/proc/$1/stat" 2>/dev/null) || return 1

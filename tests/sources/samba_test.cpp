@@ -268,19 +268,13 @@ TEST(SambaCredentials, ComeFromTheEnvironmentAsSambaClientsTakeThem)
 // A number in range is obeyed as given, 1 included; anything else leaves the choice to the listing.
 TEST(SambaConnections, ComeFromTheEnvironmentOrAreChosenByTheListing)
 {
+    // clang-format off
     const std::pair<const char*, ServerConnections> cases[] = {
-        {nullptr, {16, true}},
-        {"", {16, true}},
-        {"1", {1, false}},
-        {"8", {8, false}},
-        {"32", {32, false}},
-        {"0", {16, true}},
-        {"33", {16, true}},
-        {"8x", {16, true}},
-        {"-1", {16, true}},
-        {"x", {16, true}},
+        {nullptr, {16, true}}, {"", {16, true}}, {"1", {1, false}}, {"8", {8, false}}, {"32", {32, false}},
+        {"0", {16, true}}, {"33", {16, true}}, {"8x", {16, true}}, {"-1", {16, true}}, {"x", {16, true}},
         {"99999999999999999999", {16, true}},
     };
+    // clang-format on
     for (const auto& [value, want] : cases) {
         const ServerConnections got = server_connections(value);
         EXPECT_EQ(std::tie(got.limit, got.automatic), std::tie(want.limit, want.automatic))
