@@ -22,11 +22,12 @@ rm -rf build-asan
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug \
     -DTAVRICK_ASAN=ON -DTAVRICK_UBSAN=ON -DCMAKE_EXPORT_COMPILE_COMMANDS=ON "$@"
 cmake --build build-asan -j "$jobs"
-# The differential listings over one and over several connections (remote.parallel.*) stay with the
-# main run: the sanitized tool already lists the servers over several connections in remote.samba
-# and remote.dc, and those listings would double this step's time.
+# The differential listings over one and over several connections (remote.parallel.*) and the
+# real-size domain (remote.dc.scale) stay with the main run: the sanitized tool already lists the
+# servers over several connections in remote.samba and remote.dc, and those listings would double
+# this step's time.
 UBSAN_OPTIONS=print_stacktrace=1 ctest --test-dir build-asan --output-on-failure --no-tests=error -j "$jobs" \
-    -E '^remote[.]parallel[.]'
+    -E '^remote[.](parallel[.]|dc[.]scale$)'
 
 step "fuzzing, ${fuzz_seconds} s"
 rm -rf build-fuzz

@@ -63,7 +63,7 @@ class ServerListing final : public AccountSource {
                     break;
                 }
                 ++m_next_page;
-                write_error(page->printed);
+                write_error(printed_for_user(page->printed));
                 names.insert(names.end(), page->names.begin(), page->names.end());
                 page_status = page->status;
                 resume_handle = page->resume_handle;
