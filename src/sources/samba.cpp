@@ -25,12 +25,6 @@ constexpr std::uint32_t k_level_groups = 1;
 // The preferred size of one answer of groups, as the driver asks for it.
 constexpr std::uint32_t k_groups_bytes = 10240;
 
-template <typename Function> bool resolve(void* library, const char* name, Function& function)
-{
-    function = reinterpret_cast<Function>(::dlsym(library, name));
-    return function != nullptr;
-}
-
 // Loadparm's setting of a parameter as if from the command line (libsmbconf, which libnetapi loads;
 // no public prototype): it wins over smb.conf, and stays through every reload of it.
 using SetCmdline = bool (*)(const char* name, const char* value);

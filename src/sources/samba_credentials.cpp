@@ -67,12 +67,6 @@ struct Kerberos {
     decltype(&::krb5_free_principal) free_principal = nullptr;
 };
 
-template <typename Function> bool resolve(void* library, const char* name, Function& function)
-{
-    function = reinterpret_cast<Function>(::dlsym(library, name));
-    return function != nullptr;
-}
-
 // Loaded on first use, as libnetapi is: linked, it would load with every local listing too. Null
 // when it is not installed.
 const Kerberos* load_kerberos()

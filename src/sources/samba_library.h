@@ -4,6 +4,8 @@
 // exercised without a server.
 #pragma once
 
+#include <dlfcn.h>
+
 #include <cstdint> // before netapi.h, which uses the fixed-width types without including them
 
 #include <netapi.h>
@@ -14,6 +16,13 @@
 #include "sources/sources.h"
 
 namespace tavrick {
+
+// Points `function` at the library's symbol `name`; false when the library has none.
+template <typename Function> bool resolve(void* library, const char* name, Function& function)
+{
+    function = reinterpret_cast<Function>(::dlsym(library, name));
+    return function != nullptr;
+}
 
 struct NetApi {
     decltype(&::libnetapi_init) init = nullptr;
