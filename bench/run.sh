@@ -10,7 +10,7 @@ set -eu
 cd "$(dirname "$0")/.."
 build=build-bench
 netapi=OFF
-if [ -f src/sources/samba.cpp ]; then
+if [ -d src/sources/samba ]; then
     netapi=AUTO # the remote figures need the server source where it exists
 fi
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DTAVRICK_TESTS=OFF -DTAVRICK_NETAPI="$netapi" >/dev/null

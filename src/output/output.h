@@ -7,8 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "account/account.h"
 #include "cli/cli.h"
-#include "enumerate/enumerate.h"
 #include "text/text.h"
 
 namespace tavrick {

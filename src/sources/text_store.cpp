@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "sources/sources.h"
+#include "sources/text_store.h"
 
 #include <algorithm>
 
