@@ -47,6 +47,16 @@ inline constexpr std::uint32_t k_flag_dont_expire_password = 0x10000;
 
 inline constexpr std::size_t k_logon_hours_bytes = 21;
 
+// What the code units of a source's text stand for: one byte each of the system's text, which is
+// UTF-8 where it is text at all (the POSIX sources widen every byte to a unit), or UTF-16 (the
+// Windows calls).
+enum class TextUnits { bytes, utf16 };
+
+// True for an account time that stands for no time at all: 0 (never logged on, logoff unknown),
+// 0xFFFFFFFF (never expires), and the far date a standalone Samba server reports for never in
+// last_logoff and acct_expires (2036-02-06 15:06:39 UTC).
+bool is_no_time(std::uint32_t seconds);
+
 // One account at information level 3. Text members are zero-terminated wide strings; a null
 // pointer is an absent value. The pointers stay valid until the source's next page.
 // NOLINTNEXTLINE(readability-identifier-naming): the platform's own name for this record
@@ -110,6 +120,9 @@ class AccountSource {
 
     // Takes the driver's plan; a source that does not look ahead ignores it.
     virtual void plan_listing(const ListingPlan& /*plan*/) {}
+
+    // What the code units of the records' and groups' text stand for.
+    [[nodiscard]] virtual TextUnits text_units() const { return TextUnits::bytes; }
 
     // Fetches the next page of accounts after `resume_handle`, which starts at 0 and is updated
     // for the next call. Returns 0 for the last page, 234 when more remain, any other status for an

@@ -47,6 +47,12 @@ bool ends_listing(std::uint32_t status)
     return is_connection_failure(status) || is_logon_refusal(status);
 }
 
+bool is_no_time(std::uint32_t seconds)
+{
+    constexpr std::uint32_t k_samba_never = 2085923199; // 2036-02-06 15:06:39 UTC
+    return seconds == 0 || seconds == 0xFFFFFFFF || seconds == k_samba_never;
+}
+
 std::string left_out_note(const char16_t* name)
 {
     return "ERR: account " + encode_units(name != nullptr ? std::u16string_view(name) : u"") +

@@ -29,7 +29,7 @@ void SettingString::assign(std::u16string_view text)
 
 namespace {
 
-constexpr const char* k_options = "Q:asS:q:i:d:m:r:vhF:";
+constexpr const char* k_options = "Q:asS:q:i:d:m:r:vhF:o:";
 // The longest raw argument of -q, -i, -d, -m and -r, before decoding.
 constexpr std::size_t k_max_delimiter_argument = 19;
 // The longest raw argument of -S, before decoding.
@@ -94,6 +94,47 @@ void take_operands(char** first, char** last, const char* program_name, std::u16
     if (last - first > 1) {
         write_error(std::string("ERR: unhandled argument ") + first[1] + "\n");
         std::exit(1);
+    }
+}
+
+void set_output_format(const char* argument)
+{
+    if (std::strcmp(argument, "csv") == 0) {
+        g_settings.output_format = OutputFormat::csv;
+    } else if (std::strcmp(argument, "json") == 0) {
+        g_settings.output_format = OutputFormat::json;
+    } else {
+        refuse("argument of -o must be csv or json");
+    }
+}
+
+// CSV and JSON lay their records out themselves: the options that shape the other layouts are
+// refused rather than ignored, the first one given first. CSV keeps -d, one character that its
+// quoting can tell from the text, and -m, the text between the groups of an account.
+void check_options_for_format(const std::string& given)
+{
+    const OutputFormat format = g_settings.output_format;
+    if (format == OutputFormat::text) {
+        return;
+    }
+    const char* const name = format == OutputFormat::csv ? "csv" : "json";
+    const std::string_view refused = format == OutputFormat::csv ? "Fqirs" : "Fqirsdm";
+    for (const char option : given) {
+        if (refused.find(option) != std::string_view::npos) {
+            refuse(std::string("option -") + option + " does not apply to -o " + name +
+                   ", which lays out its own fields");
+        }
+    }
+    if (format != OutputFormat::csv) {
+        return;
+    }
+    const std::u16string_view delimiter = g_settings.field_delimiter.view();
+    if (delimiter.size() != 1 || delimiter[0] >= 0x80 || delimiter[0] == u'"' || delimiter[0] == u'\r' ||
+        delimiter[0] == u'\n') {
+        refuse("-d for -o csv must be one ASCII character other than a double quote, CR or LF");
+    }
+    if (g_settings.multi_delimiter.view().empty()) {
+        refuse("-m for -o csv must not be empty: it stands between the groups");
     }
 }
 
@@ -185,9 +226,11 @@ int parse_command_line(int argc, char** argv, std::u16string& username, int& spe
 
     optind = 0; // a full restart of the scanner, which also rereads POSIXLY_CORRECT
     int option = 0;
+    std::string given; // the option letters, in the order given
     // getopt_long without long options is GNU getopt on every C library: mingw-w64's plain getopt
     // does not permute operands and options.
     while ((option = getopt_long(argc, argv, k_options, nullptr, nullptr)) != -1) {
+        given.push_back(static_cast<char>(option));
         switch (option) {
         case 'Q':
             switch (optarg[0]) {
@@ -213,12 +256,14 @@ int parse_command_line(int argc, char** argv, std::u16string& username, int& spe
         case 'd': set_text_option(g_settings.field_delimiter, 'd', optarg); break;
         case 'm': set_text_option(g_settings.multi_delimiter, 'm', optarg); break;
         case 'r': set_text_option(g_settings.record_delimiter, 'r', optarg); break;
+        case 'o': set_output_format(optarg); break;
         case 'v': print_version();
         case 'h':
         default: // -h, or an option the scanner has reported as unknown or missing its argument
             usage_and_exit(program_name, 0);
         }
     }
+    check_options_for_format(given);
 
     if (optind < argc) {
         take_operands(argv + optind, argv + argc, program_name, username);

@@ -15,6 +15,10 @@ enum class QueryType : std::int32_t { all = 0, enabled = 1, disabled = 2 };
 // How a field is labelled.
 enum class FieldFormat : std::int32_t { human = 0, short_label = 1, none = 2 };
 
+// What the records are written as: the layouts that the other options shape, or one of the two
+// formats that programs read back exactly (-o csv, -o json).
+enum class OutputFormat : std::int32_t { text = 0, csv = 1, json = 2 };
+
 // A text setting: at most 79 code units and a terminating zero. A zero unit anywhere ends the text.
 class SettingString {
   public:
@@ -50,6 +54,7 @@ struct Settings {
     SettingString multi_delimiter{u":"};
     SettingString server{};
     SettingString record_delimiter{u"\n"};
+    OutputFormat output_format = OutputFormat::text;
 };
 
 extern Settings g_settings;

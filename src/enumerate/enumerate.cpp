@@ -104,6 +104,22 @@ int enumerate_accounts(int argc, char** argv, const SourceOpener& open_source)
         return specific_user != 0 ? named(account.name) : is_selected(account);
     };
     source->plan_listing(plan);
+    // A failing status ends the listing with its message: on standard output among the records of
+    // the layouts, as they have always written it; for CSV and JSON, whose readers take every line
+    // of standard output for a record, on standard error, and the exit status says so.
+    const bool reports_apart = g_settings.output_format != OutputFormat::text;
+    int exit_status = 0;
+    const auto report = [&](std::uint32_t status) {
+        if (reports_apart) {
+            flush_output(); // the records before the message come first where both streams meet
+            write_error("ERR: " + account_status_message(status));
+            exit_status = k_exit_listing_failed;
+        } else {
+            write_bytes(account_status_message(status));
+        }
+    };
+    write_listing_start();
+    const TextUnits units = source->text_units();
     // Writes one account with its groups and its delimiter; false, with the message written
     // instead, when the lookup of its groups ends the listing. An account the server no longer
     // knows is left out, and said so.
@@ -111,14 +127,14 @@ int enumerate_accounts(int argc, char** argv, const SourceOpener& open_source)
     const auto write_account = [&](const USER_INFO_3& account) {
         const std::uint32_t status = get_user_groups(*source, account.name, groups);
         if (ends_listing(status)) {
-            write_bytes(account_status_message(status));
+            report(status);
             return false;
         }
         if (is_account_gone(status)) {
             write_error(left_out_note(account.name));
             return true;
         }
-        write_user_record(account, groups);
+        write_user_record(account, groups, units);
         write_record_delimiter();
         return true;
     };
@@ -127,7 +143,7 @@ int enumerate_accounts(int argc, char** argv, const SourceOpener& open_source)
         std::uint32_t entries_read = 0;
         const std::uint32_t status = source->enumerate_page(k_page_bytes, resume_handle, records, entries_read);
         if (status != k_status_success && status != k_status_more_data) {
-            write_bytes(account_status_message(status));
+            report(status);
             break;
         }
         bool go_on = true;
@@ -140,7 +156,7 @@ int enumerate_accounts(int argc, char** argv, const SourceOpener& open_source)
         more = go_on && status == k_status_more_data && entries_read != 0;
     }
     flush_output();
-    return 0;
+    return exit_status;
 }
 
 } // namespace tavrick

@@ -13,8 +13,13 @@
 
 namespace tavrick {
 
-// Opens the source for a server name in two-backslash form (see sources/sources.h); the tool passes open_account_source.
+// Opens the source for a server name in two-backslash form (see sources/sources.h); the tool passes
+// open_account_source.
 using SourceOpener = std::function<std::unique_ptr<AccountSource>(std::u16string_view server)>;
+
+// The exit status of a CSV or JSON listing that a failing status ended, early or before any record;
+// the layouts of the other options end such a listing with 0, as they always have.
+inline constexpr int k_exit_listing_failed = 2;
 
 // The tool's main loop: parses the command line, pages through the accounts of the chosen source,
 // writes the selected ones, and reports a failing status in words. Returns the exit status.

@@ -1,11 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Digit encoders, labels, delimiters and the field writers every record is made of.
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <iterator>
-#include <optional>
 #include <string>
 #include <string_view>
 
@@ -75,47 +72,6 @@ const char* binary_digits(std::uint32_t value, unsigned count)
     return result;
 }
 
-const char* format_account_time(std::uint32_t seconds)
-{
-    static char result[32];
-    // Most records repeat a few values (never logged off, never expires), so the last answer is kept
-    // with the TZ it was made under: the C library, too, reloads the zone only when TZ changes.
-    static std::time_t cached_when = -1;
-    static std::optional<std::string> cached_zone;
-    const auto signed_seconds = static_cast<std::int32_t>(seconds);
-    const std::time_t when = signed_seconds < 0 ? 0 : signed_seconds;
-    const char* const zone = std::getenv("TZ");
-    if (when == cached_when && cached_zone.has_value() == (zone != nullptr) &&
-        (zone == nullptr || *cached_zone == zone)) {
-        return result;
-    }
-    cached_when = when;
-    cached_zone = zone != nullptr ? std::optional<std::string>(zone) : std::nullopt;
-    const std::tm* local = std::localtime(&when);
-    if (local == nullptr) {
-        result[0] = '\0';
-        return result;
-    }
-    // "%y-%m-%d %H:%M:%S", without the locale machinery of strftime.
-    const int parts[] = {(local->tm_year % 100 + 100) % 100,
-                         local->tm_mon + 1,
-                         local->tm_mday,
-                         local->tm_hour,
-                         local->tm_min,
-                         local->tm_sec};
-    constexpr char k_separators[] = {'-', '-', ' ', ':', ':'};
-    char* out = result;
-    for (std::size_t i = 0; i < std::size(parts); ++i) {
-        if (i != 0) {
-            *out++ = k_separators[i - 1];
-        }
-        *out++ = static_cast<char>('0' + parts[i] / 10 % 10);
-        *out++ = static_cast<char>('0' + parts[i] % 10);
-    }
-    *out = '\0';
-    return result;
-}
-
 void write_field_label(std::string_view label)
 {
     switch (g_settings.field_format) {
@@ -144,7 +100,11 @@ void write_multi_delimiter()
 }
 void write_record_delimiter()
 {
-    write_bytes(g_settings.record_delimiter.bytes());
+    switch (g_settings.output_format) {
+    case OutputFormat::text: write_bytes(g_settings.record_delimiter.bytes()); break;
+    case OutputFormat::csv: write_bytes("\r\n"); break;
+    case OutputFormat::json: write_bytes("\n"); break;
+    }
 }
 
 void write_structure_label(const SettingString& quote, std::string_view label)

@@ -22,12 +22,17 @@ const char* hex_digits(std::uint32_t value, unsigned count);
 const char* binary_digits(std::uint32_t value, unsigned count);
 // The account time as local "%y-%m-%d %H:%M:%S"; values from 0x80000000 up count as 0.
 const char* format_account_time(std::uint32_t seconds);
+// The account time as local "YYYY-MM-DD HH:MM:SS", the seconds taken as unsigned (up to 2106).
+const char* format_local_time(std::uint32_t seconds);
+// The account time in UTC as ISO 8601, "YYYY-MM-DDTHH:MM:SSZ", the seconds taken as unsigned.
+const char* format_utc_time(std::uint32_t seconds);
 
 // --- field writers ----------------------------------------------------------------------------
 
 void write_field_label(std::string_view label);
 void write_field_delimiter();
 void write_multi_delimiter();
+// The record delimiter of the format: -r's for the layouts, CR LF for CSV, LF for JSON.
 void write_record_delimiter();
 
 // A null text is written as "(null)".
@@ -48,7 +53,14 @@ inline constexpr char k_hex_digits[] = "0123456789ABCDEF";
 
 // --- records ----------------------------------------------------------------------------------
 
-// Writes one account in the layout the settings choose, with its groups; no record delimiter.
-void write_user_record(const USER_INFO_3& account, const GroupNameList& groups);
+// Writes what comes before the first record: for CSV its header row, after a byte order mark where
+// the platform's programs need one to read UTF-8; nothing for the other formats. CSV and JSON
+// write their own line ends, so from here on the output gets exactly the bytes written.
+void write_listing_start();
+
+// Writes one account in the format and layout the settings choose, with its groups; no record
+// delimiter. `units` says what the code units of the account's text stand for: CSV and JSON write
+// UTF-8, and say on standard error which account held text that has no UTF-8 form.
+void write_user_record(const USER_INFO_3& account, const GroupNameList& groups, TextUnits units = TextUnits::bytes);
 
 } // namespace tavrick

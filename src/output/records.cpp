@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The two record layouts: name, full name and groups; or every account field and the groups.
+// The two record layouts: name, full name and groups; or every account field and the groups. And
+// where the records of each format begin.
 #include <algorithm>
 
 #include "cli/cli.h"
 #include "output/output.h"
+#include "output/structured.h"
 
 namespace tavrick {
 
@@ -170,9 +172,24 @@ void write_all_info_layout(const USER_INFO_3& account, const GroupNameList& grou
 
 } // namespace
 
-void write_user_record(const USER_INFO_3& account, const GroupNameList& groups)
+void write_listing_start()
 {
-    if (g_settings.all_info != 0) {
+    if (g_settings.output_format == OutputFormat::text) {
+        return;
+    }
+    set_output_exact();
+    if (g_settings.output_format == OutputFormat::csv) {
+        write_csv_header();
+    }
+}
+
+void write_user_record(const USER_INFO_3& account, const GroupNameList& groups, TextUnits units)
+{
+    if (g_settings.output_format == OutputFormat::csv) {
+        write_csv_record(account, groups, units);
+    } else if (g_settings.output_format == OutputFormat::json) {
+        write_json_record(account, groups, units);
+    } else if (g_settings.all_info != 0) {
         write_all_info_layout(account, groups);
     } else {
         write_default_layout(account, groups);

@@ -54,7 +54,8 @@ void write_all(int fd, const char* data, std::size_t size)
 
 // The one copy loop: encodes units from `unit` into `out` up to `limit`, advancing `unit` past what
 // it took, and returns the new end of the output.
-[[gnu::always_inline]] inline char* copy_units(const char16_t*& unit, const char16_t* end, char* out, const char* const limit)
+[[gnu::always_inline]] inline char* copy_units(const char16_t*& unit, const char16_t* end, char* out,
+                                               const char* const limit)
 {
     while (unit != end && out != limit) {
         // The units that have bytes, as many as fit.
@@ -151,6 +152,12 @@ int set_output_fd(int fd)
     const int previous = g_fd;
     g_fd = fd;
     return previous;
+}
+
+void set_output_exact()
+{
+    flush_output();
+    keep_line_ends(g_fd);
 }
 
 void write_error(std::string_view bytes)

@@ -23,6 +23,16 @@ void end_for_closed_pipe()
     _exit(1);
 }
 
+void keep_line_ends(int /*fd*/)
+{
+    // POSIX descriptors never translate line ends.
+}
+
+bool utf8_files_need_byte_order_mark()
+{
+    return false; // UTF-8 is what text files hold here
+}
+
 void guard_standard_descriptors()
 {
     const int modes[] = {O_RDONLY, O_RDONLY, O_WRONLY};

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The standard streams on Windows: the C runtime's descriptors, left in text mode, so that every
-// line feed written to either stream reaches the file as CR LF, also one that follows a CR.
+// line feed written to either stream reaches the file as CR LF, also one that follows a CR; only the
+// formats that write their own line ends (CSV, JSON) take standard output out of it.
 #include <fcntl.h>
 #include <io.h>
 
@@ -22,6 +23,16 @@ void end_for_closed_pipe()
 {
     // Windows has no SIGPIPE: end quietly.
     std::_Exit(1);
+}
+
+void keep_line_ends(int fd)
+{
+    (void)_setmode(fd, _O_BINARY);
+}
+
+bool utf8_files_need_byte_order_mark()
+{
+    return true; // spreadsheet programs read a CSV file without one in the ANSI code page
 }
 
 void guard_standard_descriptors()

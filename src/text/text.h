@@ -27,6 +27,9 @@ void write_units(const char16_t* units);
 void flush_output();
 // Points the writer at another file descriptor (flushing first); returns the previous one.
 int set_output_fd(int fd);
+// From here on the output file gets exactly the bytes written, for formats that write their own
+// line ends: on Windows it leaves the C runtime's text mode, which turns each line feed into CR LF.
+void set_output_exact();
 
 // Writes bytes to standard error at once, unbuffered.
 void write_error(std::string_view bytes);
@@ -43,5 +46,10 @@ void guard_standard_descriptors();
 std::ptrdiff_t write_to_descriptor(int fd, const char* data, std::size_t size);
 // Ends the process as a filter ends when the reader of its output has gone.
 [[noreturn]] void end_for_closed_pipe();
+// Leaves the line ends written to a file descriptor as they are: no text-mode translation.
+void keep_line_ends(int fd);
+// True where programs take a text file for UTF-8 only when it begins with a byte order mark, as
+// the spreadsheet programs of Windows do.
+bool utf8_files_need_byte_order_mark();
 
 } // namespace tavrick

@@ -76,6 +76,9 @@ class WindowsSource final : public AccountSource {
         }
     }
 
+    // The platform's strings are UTF-16, lone surrogates and all.
+    [[nodiscard]] TextUnits text_units() const override { return TextUnits::utf16; }
+
     std::uint32_t enumerate_page(std::uint32_t preferred_max_bytes, std::uint32_t& resume_handle,
                                  const tavrick::USER_INFO_3*& records, std::uint32_t& entries_read) override
     {
