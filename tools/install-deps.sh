@@ -9,5 +9,5 @@ apt-get install -y --no-install-recommends \
     libnss-wrapper samba-dev libkrb5-dev samba smbclient iproute2 util-linux \
     samba-ad-dc samba-ad-provision krb5-user \
     dpkg-dev file man-db lintian \
-    g++-mingw-w64-x86-64-posix wine wine64 python3 unzip \
+    g++-mingw-w64-x86-64-posix wine wine64 python3 unzip gnumeric \
     clang-14 libclang-rt-14-dev llvm-14 clang-tidy-14 cppcheck
