@@ -71,5 +71,24 @@ TEST(Driver, AFailingPageEndsTheListingWithItsMessage)
     }
 }
 
+// CSV and JSON keep a failing status apart from their records: the records before it stay whole,
+// the message goes to standard error, and the exit status is 2.
+TEST(Driver, AFailingPageEndsACsvOrJsonListingOnStandardErrorWithStatusTwo)
+{
+    const std::pair<const char*, std::string> cases[] = {
+        {"csv", "name,full_name,groups\r\nalice,A,users:staff\r\n"},
+        {"json", "{\"name\":\"alice\",\"full_name\":\"A\",\"groups\":[\"users\",\"staff\"],\"disabled\":false}\n"},
+    };
+    for (const auto& [format, records] : cases) {
+        MemorySource source = three_accounts_over_two_pages();
+        source.pages[1].status = k_status_access_denied;
+        int status = -1;
+        std::string errors;
+        EXPECT_EQ(run_driver({"-o", format}, source, &status, &errors), records);
+        EXPECT_EQ(errors, "ERR: The user has insufficient privilege for this operation\n");
+        EXPECT_EQ(status, 2) << format;
+    }
+}
+
 } // namespace
 } // namespace tavrick::testing

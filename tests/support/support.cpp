@@ -59,19 +59,33 @@ Settings parse(std::vector<std::string> args)
     return std::exchange(g_settings, Settings{});
 }
 
-std::string run_driver(std::vector<std::string> args, const SourceOpener& open_source)
+std::string run_driver(std::vector<std::string> args, const SourceOpener& open_source, int* status, std::string* errors)
 {
     args.insert(args.begin(), "tavrick");
     std::vector<char*> argv = pointers(args);
-    const std::string out =
-        capture_output([&] { enumerate_accounts(static_cast<int>(args.size()), argv.data(), open_source); });
+    const int error_fd = ::memfd_create("stderr", MFD_CLOEXEC);
+    const int saved_error_fd = ::dup(STDERR_FILENO);
+    ::dup2(error_fd, STDERR_FILENO);
+    int exit_status = 0;
+    const std::string out = capture_output(
+        [&] { exit_status = enumerate_accounts(static_cast<int>(args.size()), argv.data(), open_source); });
+    ::dup2(saved_error_fd, STDERR_FILENO);
+    ::close(saved_error_fd);
+    const std::string error_text = read_fd(error_fd);
     g_settings = Settings{};
+    if (status != nullptr) {
+        *status = exit_status;
+    }
+    if (errors != nullptr) {
+        *errors = error_text;
+    }
     return out;
 }
 
-std::string run_driver(std::vector<std::string> args, MemorySource& source)
+std::string run_driver(std::vector<std::string> args, MemorySource& source, int* status, std::string* errors)
 {
-    return run_driver(std::move(args), [&](std::u16string_view) { return std::make_unique<MemorySource>(source); });
+    return run_driver(
+        std::move(args), [&](std::u16string_view) { return std::make_unique<MemorySource>(source); }, status, errors);
 }
 
 } // namespace tavrick::testing

@@ -31,6 +31,9 @@ class MemorySource final : public AccountSource {
     int page_calls = 0;
     std::vector<std::u16string> group_calls;
     MemorySource* record_into = this;
+    TextUnits units = TextUnits::bytes;
+
+    [[nodiscard]] TextUnits text_units() const override { return units; }
 
     std::uint32_t enumerate_page(std::uint32_t, std::uint32_t& resume_handle, const USER_INFO_3*& records,
                                  std::uint32_t& entries_read) override
@@ -63,9 +66,12 @@ std::vector<char*> pointers(std::vector<std::string>& strings);
 std::string read_fd(int fd);
 
 // Parses, or runs the driver in this process on `source` with, `args` (after the program name);
-// the settings start from (as the process does) and are put back to their defaults.
+// the settings start from (as the process does) and are put back to their defaults. The driver's
+// standard output is returned, its exit status and standard error go to `status` and `errors`.
 Settings parse(std::vector<std::string> args);
-std::string run_driver(std::vector<std::string> args, const SourceOpener& open_source);
-std::string run_driver(std::vector<std::string> args, MemorySource& source);
+std::string run_driver(std::vector<std::string> args, const SourceOpener& open_source, int* status = nullptr,
+                       std::string* errors = nullptr);
+std::string run_driver(std::vector<std::string> args, MemorySource& source, int* status = nullptr,
+                       std::string* errors = nullptr);
 
 } // namespace tavrick::testing

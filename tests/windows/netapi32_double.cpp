@@ -7,6 +7,7 @@
 //   \\empty234      more data (234) with no records
 //   \\second-N      the fixture accounts; a group lookup's second call, for the whole list, answers N
 //   \\gone          the fixture accounts; "ghost" is deleted before its groups are looked up
+//   \\lone          the fixture accounts and one more whose text holds lone surrogates
 //   anything else   53, the network path was not found
 // A null server name (the tool passes "" for this machine) answers 87.
 #include <windows.h>
@@ -45,8 +46,12 @@ std::vector<Fixture> g_accounts = {
     {L"two", L"two\r\nlines", 0x201, {}, ERROR_ACCESS_DENIED},
     {L"ghost", L"Ghost", 0x201, {L"Users", nullptr}, ERROR_ACCESS_DENIED},
     {L"Disabled", L"Disabled User", 0x203, {L"Users"}},
+    {L"lone\xD800",
+     L"\xDC00 pair \xD83D\xDE00 end \xD83D",
+     0x203,
+     {L"\x0413\x0440\x0443\x043F\x043F\x0430", L"x\xDFFF"}},
 };
-const DWORD k_count = static_cast<DWORD>(g_accounts.size());
+const DWORD k_count = static_cast<DWORD>(g_accounts.size()) - 1; // the last one for \\lone alone
 constexpr DWORD k_page = 3;
 BYTE g_hours[21] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
                     0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x0F};
@@ -98,20 +103,21 @@ extern "C" __declspec(dllexport) NET_API_STATUS WINAPI
     if (name == L"\\\\empty234") {
         return ERROR_MORE_DATA;
     }
-    if (!name.empty() && name != L"\\\\gone" && name.rfind(L"\\\\late-", 0) != 0 &&
+    if (!name.empty() && name != L"\\\\gone" && name != L"\\\\lone" && name.rfind(L"\\\\late-", 0) != 0 &&
         name.rfind(L"\\\\second-", 0) != 0) {
         return ERROR_BAD_NETPATH;
     }
+    const DWORD all = name == L"\\\\lone" ? k_count + 1 : k_count;
     const DWORD first = *resume_handle;
-    const DWORD count = first + k_page < k_count ? k_page : k_count - first;
+    const DWORD count = first + k_page < all ? k_page : all - first;
     USER_INFO_3* records = allocate<USER_INFO_3>(buffer, count);
     for (DWORD i = 0; i < count; ++i) {
         records[i] = make_record(first + i);
     }
     *entries_read = count;
-    *total_entries = k_count;
+    *total_entries = all;
     *resume_handle = first + count;
-    return first + count < k_count ? ERROR_MORE_DATA : NERR_Success;
+    return first + count < all ? ERROR_MORE_DATA : NERR_Success;
 }
 
 extern "C" __declspec(dllexport) NET_API_STATUS WINAPI

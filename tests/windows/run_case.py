@@ -17,7 +17,11 @@ def read(path, default=b""):
 
 
 def expected(case, name, program, default=b""):
-    """A case's expected bytes; a common case's Windows override wins."""
+    """A case's expected bytes; a common case's Windows override wins, and NAME.exact, for the
+    formats that write their own line ends, is taken with its line feeds as they are."""
+    exact = read(os.path.join(case, name + ".exact"), None)
+    if exact is not None:
+        return exact.replace(b"@PROGRAM@", program)
     text = read(os.path.join(case, name + ".windows"), None)
     text = read(os.path.join(case, name), default) if text is None else text
     return text.replace(b"@PROGRAM@", program).replace(b"\n", b"\r\n")
