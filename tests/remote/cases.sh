@@ -73,7 +73,7 @@ failed_logons() { # LOG_FOLDER
 }
 
 after_sorted() { LC_ALL=C sort -o "$work/out" "$work/out"; }
-after_age() { sed -i 's/^password_age:[0-9][0-9]*$/password_age:AGE/' "$work/out"; }
+after_age() { sed -i -e 's/^password_age:[0-9][0-9]*$/password_age:AGE/' -e 's/"password_age":[0-9]*,/"password_age":AGE,/' "$work/out"; }
 
 finish() { # LOGS: the summary; on a failure the server's logs are kept and the status is 1
     echo "$cases cases, $failures failed"
