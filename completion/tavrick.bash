@@ -1,7 +1,7 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # bash completion for tavrick(1)                                   -*- shell-script -*-
 #
-# Completes the option letters, the letters of -Q and -F, host names for -S, and user names of the
+# Completes the option letters, the letters of -Q and -F, the formats of -o, host names for -S, and user names of the
 # local account database for the operand. Words are read the way tavrick's option scanner reads
 # them: an option that takes an argument takes the rest of its word or else the next word, options
 # may be bundled (-as), -- ends the options, and with POSIXLY_CORRECT set so does the first operand.
@@ -9,7 +9,7 @@
 _tavrick()
 {
     local cur=${COMP_WORDS[COMP_CWORD]}
-    local takes_argument=QSqidmrF
+    local takes_argument=QSqidmrFo
     local pending='' operands=0 options_ended=0 word i j letter
 
     COMPREPLY=()
@@ -48,6 +48,10 @@ _tavrick()
         mapfile -t COMPREPLY < <(compgen -W 'h s n' -- "$cur")
         return
         ;;
+    o)
+        mapfile -t COMPREPLY < <(compgen -W 'csv json' -- "$cur")
+        return
+        ;;
     S)
         mapfile -t COMPREPLY < <(compgen -A hostname -- "$cur")
         return
@@ -58,7 +62,7 @@ _tavrick()
     esac
 
     if ((!options_ended)) && [[ $cur == -* ]]; then
-        mapfile -t COMPREPLY < <(compgen -W '-Q -a -s -q -i -d -m -r -F -S -v -h --' -- "$cur")
+        mapfile -t COMPREPLY < <(compgen -W '-Q -a -s -q -i -d -m -r -F -o -S -v -h --' -- "$cur")
         return
     fi
     # One user name at most: a second operand is an error.
