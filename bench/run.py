@@ -47,6 +47,10 @@ REAL_PATH = ["unshare", "--mount", "--propagation", "private", "sh", "-c",
              'for f in passwd group shadow; do mount --bind "$0/$f" "/etc/$f" || exit 99; done; exec "$@"']
 
 MODES = [("default", []), ("-a", ["-a"])]
+# The formats that programs read back, each timed against the layout of the same fields: CPU time,
+# the median of the per-round ratios, at most this many times that of the mode it is set against.
+FORMAT_MODES = [("-o csv", ["-o", "csv"], "default", None), ("-o csv -a", ["-o", "csv", "-a"], "-a", 1.1),
+                ("-o json", ["-o", "json"], "default", None), ("-o json -a", ["-o", "json", "-a"], "-a", 1.25)]
 
 
 def find_nss_wrapper(given):
@@ -120,7 +124,9 @@ def measure(helpers, tools, count, rounds, nss_wrapper, keep, real):
         # name: (argv, environment, prefix)
         commands = {}
         for label, tool in tools.items():
-            for name, args in MODES:
+            # An older tool may not know the formats: only this one is timed with them.
+            modes = MODES + ([(name, args) for name, args, _, _ in FORMAT_MODES] if not label else [])
+            for name, args in modes:
                 commands[label + name] = ([tool] + args, env, ())
                 if real:
                     commands["real " + label + name] = ([tool] + args, real_env, real_prefix)
@@ -169,6 +175,7 @@ def ratios(result, name, field):
 def rows_of(samples, real):
     prefix = "real " if real else ""
     rows = [(prefix + "default", "tool"), (prefix + "-a", "tool -a")]
+    rows += [(prefix + name, "tool " + name) for name, _, _, _ in FORMAT_MODES]
     if prefix + "before default" in samples:
         rows += [(prefix + "before default", "before"), (prefix + "before -a", "before -a")]
     return rows + [(prefix + "nss", "NSS passes"), (prefix + "floor", "floor")]
@@ -207,9 +214,36 @@ def print_results(results, rounds):
                                                              for cell, width in zip(row[1:], widths[1:])))
 
 
+def format_ratios(result, prefix):
+    """Per format: the per-round CPU ratios to the mode of the same fields, and the target."""
+    samples = result["samples"]
+    return [(name, against, [f.cpu / m.cpu for f, m in zip(samples[prefix + name], samples[prefix + against])], limit)
+            for name, _, against, limit in FORMAT_MODES]
+
+
+def print_format_ratios(results):
+    print()
+    print("Formats against the layout of the same fields (tool -o csv against tool, -o csv -a against -a):")
+    print("CPU time ratio, median [min..max] of the per-round ratios")
+    for result in results:
+        for prefix in ("", "real "):
+            if prefix + "floor" not in result["samples"]:
+                continue
+            path = "real C library path" if prefix else "nss_wrapper"
+            for name, against, values, _ in format_ratios(result, prefix):
+                print(f"  N={result['count']:<7} {path:<20} {name:<11} / {against:<8} {spread(values, 1, 4, 2)}")
+
+
 def verdicts(results):
     checks = []
     largest = results[-1]
+    for prefix in ("", "real "):
+        if prefix + "floor" in largest["samples"]:
+            for name, against, values, limit in format_ratios(largest, prefix):
+                if limit is not None:
+                    ratio = statistics.median(values)
+                    checks.append((f"N={largest['count']} {prefix}{name}: CPU time / {against} {ratio:.2f} <= {limit}",
+                                   ratio <= limit))
     paths = [("", MAX_RATIO, MAX_GROWTH, MAX_PEAK_MIB)]
     if "real floor" in largest["samples"]:
         paths.append(("real ", REAL_MAX_RATIO, REAL_MAX_GROWTH, REAL_MAX_PEAK_MIB))
@@ -281,6 +315,7 @@ def main():
         print(f"N={count}: generating fixtures and timing {arguments.rounds} rounds ...", flush=True)
         results.append(measure(helpers, tools, count, arguments.rounds, nss_wrapper, arguments.keep, real))
     print_results(results, arguments.rounds)
+    print_format_ratios(results)
     print()
     print(f"Load average before {load_before:.2f}, after {os.getloadavg()[0]:.2f}: other work on the machine "
           "shows in min..max and in wall time more than in CPU time.")
