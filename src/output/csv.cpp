@@ -19,12 +19,9 @@ std::string g_record; // kept from record to record, so that a record allocates 
 
 bool needs_quotes(std::u16string_view text, char16_t delimiter)
 {
-    for (const char16_t unit : text) {
-        if (unit == delimiter || unit == u'"' || unit == u'\r' || unit == u'\n') {
-            return true;
-        }
-    }
-    return false;
+    return std::any_of(text.begin(), text.end(), [delimiter](char16_t unit) {
+        return unit == delimiter || unit == u'"' || unit == u'\r' || unit == u'\n';
+    });
 }
 
 // Appends the UTF-8 form of `text` with its double quotes doubled, U+FFFD in place of what has no
