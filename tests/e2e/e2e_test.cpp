@@ -18,7 +18,7 @@ namespace {
 namespace fs = std::filesystem;
 using Environment = std::map<std::string, std::string>;
 
-// nss_wrapper on the account files in `folder`, and TZ=UTC0.
+// nss_wrapper on the account files in `folder`, TZ=UTC0, and an empty lastlog, not this machine's.
 Environment accounts_in(const std::string& folder)
 {
     return {{"TZ", "UTC0"},
@@ -26,6 +26,7 @@ Environment accounts_in(const std::string& folder)
             {"NSS_WRAPPER_PASSWD", folder + "/passwd"},
             {"NSS_WRAPPER_GROUP", folder + "/group"},
             {"NSS_WRAPPER_SHADOW", folder + "/shadow"},
+            {"TAVRICK_LASTLOG", "/dev/null"},
             {"ASAN_OPTIONS", "verify_asan_link_order=0"}}; // else a sanitizer runtime must load first
 }
 const std::string k_fixtures = TAVRICK_FIXTURES;
