@@ -82,8 +82,14 @@ NET_API_STATUS fake_groups(const char*, const char* user, uint32_t, uint8_t** bu
     return answer(user, 0);
 }
 
+// The variables the library would take credentials from by itself when a context starts.
+const char* const k_credential_variables[] = {"USER", "LOGNAME", "PASSWD", "PASSWD_FILE", "PASSWD_FD"};
+
 const NetApi k_fake = {
     .init = [](libnetapi_ctx** context) -> NET_API_STATUS {
+        for (const char* name : k_credential_variables) {
+            EXPECT_EQ(std::getenv(name), nullptr) << name;
+        }
         return *context = reinterpret_cast<libnetapi_ctx*>(&g_script), NET_API_STATUS{};
     },
     .free = [](libnetapi_ctx*) -> NET_API_STATUS { return {}; },
@@ -124,6 +130,9 @@ TEST_P(SambaListing, WritesWhatTheLibraryAnswered)
     std::string expected = c.expected;
     if (expected.starts_with('@')) {
         expected = read_file(std::string(TAVRICK_FIXTURES) + "/" + expected.substr(1));
+    }
+    for (const char* name : k_credential_variables) {
+        ::setenv(name, "/dev/null", 1);
     }
     const auto open = [](std::u16string_view) {
         return open_server_listing([] { return open_samba_connection(u"srv", &k_fake); }, {1, false}, "",
