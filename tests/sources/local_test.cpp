@@ -1,12 +1,31 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The local source: shadow state and record as pure functions, the group lookups, nsswitch.conf.
+// The local source: shadow state and record as pure functions, the group lookups, nsswitch.conf,
+// an enumeration that fails.
+#include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <sstream>
 
 #include "sources/local_seams.h"
 #include "support/support.h"
 #include "text/text.h"
+
+namespace {
+int g_end_of_accounts_errno = 0; // when set, the errno that the end of the accounts leaves
+} // namespace
+
+// The C library's (nss_wrapper's here), with the end of the accounts as the test asks for it.
+extern "C" passwd* getpwent()
+{
+    static const auto next = reinterpret_cast<passwd* (*)()>(::dlsym(RTLD_NEXT, "getpwent"));
+    passwd* entry = next();
+    if (entry == nullptr && g_end_of_accounts_errno != 0) {
+        errno = g_end_of_accounts_errno;
+    }
+    return entry;
+}
 
 namespace tavrick::testing {
 namespace {
@@ -86,6 +105,20 @@ TEST(GroupLookupChoice, OnlyFilesAndSystemdUseTheMemberIndex)
 {
     expect_table("groups_come_from_files.tsv",
                  [](const Row& row) { return groups_come_from_files(row[0]) ? "member index" : "getgrouplist"; });
+}
+
+// An enumeration that ends in an error fails the page; at its normal end errno may hold anything.
+TEST(LocalSource, AnEnumerationThatEndsInAnErrorFailsThePage)
+{
+    for (const auto& [error, status] : {std::pair{EIO, k_status_accounts_database},
+                                        {ENOMEM, k_status_accounts_database},
+                                        {ENOENT, k_status_success}}) {
+        g_end_of_accounts_errno = error;
+        const USER_INFO_3* records = nullptr;
+        std::uint32_t resume_handle = 0, count = 0;
+        EXPECT_EQ(open_local_source()->enumerate_page(0, resume_handle, records, count), status) << error;
+    }
+    g_end_of_accounts_errno = 0;
 }
 
 } // namespace
