@@ -1,11 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The local source: shadow state and record as pure functions, the group lookups, nsswitch.conf,
-// an enumeration that fails.
+// an enumeration that fails, lastlog.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
+#include <utmp.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <fstream>
 #include <sstream>
 
 #include "sources/local_seams.h"
@@ -119,6 +122,23 @@ TEST(LocalSource, AnEnumerationThatEndsInAnErrorFailsThePage)
         EXPECT_EQ(open_local_source()->enumerate_page(0, resume_handle, records, count), status) << error;
     }
     g_end_of_accounts_errno = 0;
+}
+
+// Records of uids 0 to 2, each time the uid plus 100, asked for out of order and past the end.
+TEST(Lastlog, GivesTheRecordOfTheUid)
+{
+    const std::string path = ::testing::TempDir() + "tavrick-lastlog-" + std::to_string(::getpid());
+    std::ofstream file(path, std::ios::binary);
+    for (std::int32_t uid = 0; uid < 3; ++uid) {
+        const lastlog entry{100 + uid, {}, {}};
+        file.write(reinterpret_cast<const char*>(&entry), sizeof entry);
+    }
+    file.close();
+    LastlogReader reader(path);
+    for (const auto& [uid, time] : {std::pair{2U, 102U}, {0U, 100U}, {1U, 101U}, {3U, 0U}}) {
+        EXPECT_EQ(reader.last_login(uid), time) << uid;
+    }
+    std::remove(path.c_str());
 }
 
 } // namespace
