@@ -6,15 +6,19 @@
 # its base name, found wherever it lives under src/. Usage: tools/planted-faults.sh [NAME-PATTERN]
 # (only the faults whose names match the grep pattern). SCRATCH=folder keeps the copy there.
 set -u
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/.." || exit 2
 only=${1:-}
 scratch=${SCRATCH:-$(mktemp -d)}
 [ -n "${SCRATCH:-}" ] || trap 'rm -rf "$scratch"' EXIT
 mkdir -p "$scratch"
 git ls-files -z -co --exclude-standard | xargs -0 cp -P --parents -t "$scratch" 2>/dev/null
 cd "$scratch" || exit 2
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVRICK_TESTS=ON >build.log 2>&1 &&
-    cmake --build build -j2 >>build.log 2>&1 || { echo "the unplanted tree does not build: $scratch/build.log"; exit 2; }
+fast_tests() { ctest --test-dir build -E '^remote' -j2 --timeout 120 >test.log 2>&1; }
+if ! { cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVRICK_TESTS=ON && cmake --build build -j2; } \
+    >build.log 2>&1 || ! fast_tests; then
+    echo "the tree as it is fails to build or to pass its tests (SCRATCH=folder keeps the logs)"
+    exit 2
+fi
 failures=0
 
 plant() { # NAME BASENAME SED-EXPRESSION
@@ -26,11 +30,14 @@ plant() { # NAME BASENAME SED-EXPRESSION
         result="NOT PLANTED (no match in $file)"
     elif ! cmake --build build -j2 >build.log 2>&1; then
         result="BUILD FAILED (see build.log)"
-    elif ctest --test-dir build -E '^remote' -j2 --timeout 120 >test.log 2>&1; then
+    elif fast_tests; then
         result=SURVIVED
     else
-        result="caught by $(sed -n '/tests FAILED/,$ s/^[[:space:]]*[0-9]* - \(.*\) ([A-Za-z ]*)$/\1/p' test.log |
-            sed 's/^unit\.//' | paste -sd ';' | sed 's/;/; /g')"
+        failed=$(sed -n '/tests FAILED/,$ s/^[[:space:]]*[0-9]* - \(unit\.\)\{0,1\}\(.*\) ([A-Za-z ]*)$/\2/p' test.log)
+        [ -n "$failed" ] || failed="ctest failed (see test.log)"
+        count=$(printf '%s\n' "$failed" | wc -l)
+        result="caught by $(printf '%s\n' "$failed" | head -n 2 | paste -sd ';' | sed 's/;/; /g')"
+        [ "$count" -le 2 ] || result="$result; and $((count - 2)) more"
     fi
     cp planted.orig "$file" # a fresh time, so that the next build compiles it again
     case $result in caught*) ;; *) failures=$((failures + 1)) ;; esac
