@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 
 #include "support/support.h"
@@ -159,14 +160,23 @@ TEST(Faults, AnOutputThatCannotBeWrittenIsReportedWithStatusOneAndALongProgramNa
 {
     const std::string full = "ERR: cannot write output: No space left on device\n";
     const std::string closed = "ERR: cannot write output: Bad file descriptor\n";
+    const std::string eio = "ERR: cannot write output: Input/output error\n";
     const std::function<void()> to_full = [] { ::dup2(::open("/dev/full", O_WRONLY), STDOUT_FILENO); };
     const std::function<void()> to_nothing = [] { ::close(STDOUT_FILENO); };
+    const std::function<void()> to_hung_up_terminal = [] { // its writes fail with EIO
+        const int terminal = ::posix_openpt(O_RDWR | O_NOCTTY);
+        ::grantpt(terminal);
+        ::unlockpt(terminal);
+        ::dup2(::open(::ptsname(terminal), O_WRONLY | O_NOCTTY), STDOUT_FILENO);
+        ::close(terminal);
+    };
     const Environment few = accounts_in(k_fixtures);
     const Environment many = accounts_in(TAVRICK_GENERATED "/paging-3000"); // more than the tool buffers
     const std::tuple<std::vector<std::string>, Environment, std::function<void()>, std::string, int> cases[] = {
         {{"-a", "-Q", "a"}, few, to_full, full, 1}, {{"-v"}, few, to_full, full, 1},
         {{"nobody"}, few, to_full, "", 0},          {{"-a"}, many, to_full, full, 1},
         {{}, few, to_nothing, closed, 1},           {{"-v"}, few, to_nothing, closed, 1},
+        {{}, few, to_hung_up_terminal, eio, 1},     {{"-v"}, few, to_hung_up_terminal, eio, 1},
     };
     for (const auto& [args, environment, prepare, err, status] : cases) {
         const Tool run = finish(start(args, environment, prepare));
