@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 
 #include "support/support.h"
@@ -18,7 +19,7 @@ namespace {
 namespace fs = std::filesystem;
 using Environment = std::map<std::string, std::string>;
 
-// nss_wrapper on the account files in `folder`, and TZ=UTC0.
+// nss_wrapper on the account files in `folder`, TZ=UTC0, and an empty lastlog, not this machine's.
 Environment accounts_in(const std::string& folder)
 {
     return {{"TZ", "UTC0"},
@@ -26,6 +27,7 @@ Environment accounts_in(const std::string& folder)
             {"NSS_WRAPPER_PASSWD", folder + "/passwd"},
             {"NSS_WRAPPER_GROUP", folder + "/group"},
             {"NSS_WRAPPER_SHADOW", folder + "/shadow"},
+            {"TAVRICK_LASTLOG", "/dev/null"},
             {"ASAN_OPTIONS", "verify_asan_link_order=0"}}; // else a sanitizer runtime must load first
 }
 const std::string k_fixtures = TAVRICK_FIXTURES;
@@ -82,12 +84,11 @@ Tool finish(Tool run)
     return run;
 }
 
-// The expected bytes of a stream, with the program name in place of @PROGRAM@.
-std::string expected(const fs::path& path)
+// `text` with `value` in place of each `placeholder`.
+std::string replaced(std::string text, const std::string& placeholder, const std::string& value)
 {
-    std::string text = read_file(path);
-    for (std::size_t at = 0; (at = text.find("@PROGRAM@", at)) != std::string::npos; at += sizeof TAVRICK_BINARY - 1) {
-        text.replace(at, 9, TAVRICK_BINARY);
+    for (std::size_t at = 0; (at = text.find(placeholder, at)) != std::string::npos; at += value.size()) {
+        text.replace(at, placeholder.size(), value);
     }
     return text;
 }
@@ -118,11 +119,15 @@ std::vector<fs::path> case_folders()
 class Case : public ::testing::TestWithParam<fs::path> {};
 
 // The tool runs in the case folder, so that an environment value can name a file by a relative path.
+// A case over a generated account set (@GENERATED@) finds its expected output generated with it.
 TEST_P(Case, RunsAsRecorded)
 {
     const fs::path& folder = GetParam();
+    const std::string env = read_file(folder / "env");
+    const fs::path generated = fs::path(TAVRICK_GENERATED) / "cases" / fs::relative(folder, TAVRICK_CASES);
+    const fs::path& expectations = env.find("@GENERATED@") == std::string::npos ? folder : generated;
     Environment environment = accounts_in(k_fixtures);
-    for (const std::string& line : lines_of(read_file(folder / "env"))) {
+    for (const std::string& line : lines_of(replaced(env, "@GENERATED@", TAVRICK_GENERATED))) {
         const std::size_t equals = line.find('=');
         if (equals == std::string::npos) {
             environment.erase(line);
@@ -136,10 +141,10 @@ TEST_P(Case, RunsAsRecorded)
         }
     }));
     for (const auto& [stream, got] : {std::pair{"stdout", &run.out}, {"stderr", &run.err}}) {
-        const std::string want = expected(folder / stream);
+        const std::string want = replaced(read_file(expectations / stream), "@PROGRAM@", TAVRICK_BINARY);
         EXPECT_TRUE(*got == want) << difference(stream, want, *got);
     }
-    const std::string status = read_file(folder / "status");
+    const std::string status = read_file(expectations / "status");
     EXPECT_EQ(run.status, status.empty() ? 0 : std::stoi(status));
 }
 
@@ -155,14 +160,23 @@ TEST(Faults, AnOutputThatCannotBeWrittenIsReportedWithStatusOneAndALongProgramNa
 {
     const std::string full = "ERR: cannot write output: No space left on device\n";
     const std::string closed = "ERR: cannot write output: Bad file descriptor\n";
+    const std::string eio = "ERR: cannot write output: Input/output error\n";
     const std::function<void()> to_full = [] { ::dup2(::open("/dev/full", O_WRONLY), STDOUT_FILENO); };
     const std::function<void()> to_nothing = [] { ::close(STDOUT_FILENO); };
+    const std::function<void()> to_hung_up_terminal = [] { // its writes fail with EIO
+        const int terminal = ::posix_openpt(O_RDWR | O_NOCTTY);
+        ::grantpt(terminal);
+        ::unlockpt(terminal);
+        ::dup2(::open(::ptsname(terminal), O_WRONLY | O_NOCTTY), STDOUT_FILENO);
+        ::close(terminal);
+    };
     const Environment few = accounts_in(k_fixtures);
-    const Environment many = accounts_in(k_fixtures + "/paging-3000"); // more than the tool buffers
+    const Environment many = accounts_in(TAVRICK_GENERATED "/paging-3000"); // more than the tool buffers
     const std::tuple<std::vector<std::string>, Environment, std::function<void()>, std::string, int> cases[] = {
         {{"-a", "-Q", "a"}, few, to_full, full, 1}, {{"-v"}, few, to_full, full, 1},
         {{"nobody"}, few, to_full, "", 0},          {{"-a"}, many, to_full, full, 1},
         {{}, few, to_nothing, closed, 1},           {{"-v"}, few, to_nothing, closed, 1},
+        {{}, few, to_hung_up_terminal, eio, 1},     {{"-v"}, few, to_hung_up_terminal, eio, 1},
     };
     for (const auto& [args, environment, prepare, err, status] : cases) {
         const Tool run = finish(start(args, environment, prepare));
@@ -171,10 +185,8 @@ TEST(Faults, AnOutputThatCannotBeWrittenIsReportedWithStatusOneAndALongProgramNa
     }
     const std::string program(100000, 'p'); // shown whole
     const std::string usage = read_file(std::string(TAVRICK_CASES) + "/common/help/stderr");
-    EXPECT_EQ(finish(start(
-                         {"-h"}, few, [] {}, program))
-                  .err,
-              usage.substr(0, 9) + program + usage.substr(18));
+    const Tool help = finish(start({"-h"}, few, {[] {}}, program));
+    EXPECT_EQ(help.err, usage.substr(0, 9) + program + usage.substr(18));
 }
 
 // A reader that goes after the first line, as head -1 does: SIGPIPE ends the tool quietly, or with
@@ -184,7 +196,7 @@ TEST(Faults, AReaderThatClosesItsPipeEndsTheToolQuietly)
     for (const auto& [action, how, status] : {std::tuple{SIG_DFL, SIG_UNBLOCK, 128 + SIGPIPE},
                                               {SIG_IGN, SIG_UNBLOCK, 128 + SIGPIPE},
                                               {SIG_DFL, SIG_BLOCK, 1}}) {
-        Tool run = start({}, accounts_in(k_fixtures + "/paging-3000"), [&] {
+        Tool run = start({}, accounts_in(TAVRICK_GENERATED "/paging-3000"), [&] {
             sigset_t pipe_only{}; // empty
             sigaddset(&pipe_only, SIGPIPE);
             ::signal(SIGPIPE, action);

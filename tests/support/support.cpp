@@ -5,6 +5,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 #include <gtest/gtest.h>
@@ -86,6 +87,28 @@ std::string run_driver(std::vector<std::string> args, MemorySource& source, int*
 {
     return run_driver(
         std::move(args), [&](std::u16string_view) { return std::make_unique<MemorySource>(source); }, status, errors);
+}
+
+void expect_table(const std::string& name, const std::function<std::string(const Row&)>& function)
+{
+    const std::string text = read_file(std::string(TAVRICK_FIXTURES) + "/tables/" + name);
+    EXPECT_FALSE(text.empty()) << name;
+    for (std::size_t start = 0, end = 0, line = 1; start < text.size(); start = end + 1, ++line) {
+        end = std::min(text.find('\n', start), text.size());
+        Row row(1);
+        for (std::size_t i = start; i < end; ++i) {
+            const bool escape = text[i] == '\\' && i + 1 < end && (text[i + 1] == 'n' || text[i + 1] == 't');
+            const char c = escape ? (text[++i] == 'n' ? '\n' : '\t') : text[i];
+            if (escape || c != '\t') {
+                row.back().push_back(c);
+            } else {
+                row.emplace_back();
+            }
+        }
+        if (row.size() > 1) {
+            EXPECT_EQ(function(row), row.back()) << name << ":" << line;
+        }
+    }
 }
 
 } // namespace tavrick::testing

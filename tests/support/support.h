@@ -74,4 +74,10 @@ std::string run_driver(std::vector<std::string> args, const SourceOpener& open_s
 std::string run_driver(std::vector<std::string> args, MemorySource& source, int* status = nullptr,
                        std::string* errors = nullptr);
 
+// Checks the table tests/fixtures/tables/`name`: each line with a tab is a row of fields split at
+// tabs, and `function` of a row must give its last field, byte for byte; other lines are notes. In
+// a field \n and \t stand for a line feed and a tab, every other backslash for itself.
+using Row = std::vector<std::string>;
+void expect_table(const std::string& name, const std::function<std::string(const Row&)>& function);
+
 } // namespace tavrick::testing

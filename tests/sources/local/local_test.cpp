@@ -1,52 +1,52 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The local source: shadow state and record as pure functions, the group lookups, nsswitch.conf.
+// The local source: shadow state and record as pure functions, the group lookups, nsswitch.conf,
+// an enumeration that fails, lastlog.
+#include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
+#include <utmp.h>
 
-#include <climits>
-#include <map>
+#include <cerrno>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
 
 #include "sources/local/local_parts.h"
+#include "support/support.h"
 #include "text/text.h"
+
+namespace {
+int g_end_of_accounts_errno = 0; // when set, the errno that the end of the accounts leaves
+} // namespace
+
+// The C library's (nss_wrapper's here), with the end of the accounts as the test asks for it.
+extern "C" passwd* getpwent()
+{
+    static const auto next = reinterpret_cast<passwd* (*)()>(::dlsym(RTLD_NEXT, "getpwent"));
+    passwd* entry = next();
+    if (entry == nullptr && g_end_of_accounts_errno != 0) {
+        errno = g_end_of_accounts_errno;
+    }
+    return entry;
+}
 
 namespace tavrick::testing {
 namespace {
 
-constexpr long k_today = 20000; // 2024-10-04, in days
 constexpr std::uint32_t k_day = 86400;
 constexpr std::uint32_t k_never = 0xFFFFFFFF;
 constexpr std::uint32_t k_no_expiry = k_flag_dont_expire_password;
 
 TEST(ShadowState, FollowsTheEntryAndTheClock)
 {
-    struct Case {
-        const char* password;
-        long last_change, max_age, expire;
-        std::uint32_t age, expires, flags;
-        bool disabled, password_expired;
-    };
-    const Case cases[] = {
-        {"$6$h", k_today - 1, 99999, -1, k_day + 3600, k_never, k_no_expiry, false, false},
-        {"$6$h", 0, 99999, -1, 0, k_never, k_no_expiry, false, true}, // must change
-        {"$6$h", k_today - 91, 90, -1, 91 * k_day + 3600, k_never, 0, false, true},
-        {"$6$h", k_today - 90, 90, -1, 90 * k_day + 3600, k_never, 0, false, true},
-        {"$6$h", k_today - 89, 90, -1, 89 * k_day + 3600, k_never, 0, false, false},
-        {"", -1, -1, -1, 0, k_never, k_no_expiry | k_flag_password_not_required, false, false},
-        {"!$6$h", -1, -1, -1, 0, k_never, k_no_expiry | k_flag_lockout, false, false}, // a key still logs on
-        {"*", -1, -1, -1, 0, k_never, k_no_expiry | k_flag_lockout, false, false},
-        {"*x", -1, -1, k_today, 0, k_today * k_day, k_no_expiry, true, false},
-        {"$6$h", -1, -1, k_today + 1, 0, (k_today + 1) * k_day, k_no_expiry, false, false},
-        {"$6$h", LONG_MAX, LONG_MAX, LONG_MAX, 0, k_never, k_no_expiry, false, false},
-        {"$6$h", LONG_MIN, LONG_MIN, LONG_MIN, 0, k_never, k_no_expiry, false, false},
-    };
-    for (const Case& c : cases) {
-        std::string password = c.password;
-        const spwd entry{nullptr, password.data(), c.last_change, 0, c.max_age, 7, -1, c.expire, 0};
-        const ShadowState state = shadow_state(entry, k_today * k_day + 3600);
-        EXPECT_EQ(
-            std::tuple(state.password_age, state.acct_expires, state.flags, state.disabled, state.password_expired),
-            std::tuple(c.age, c.expires, c.flags, c.disabled, c.password_expired))
-            << c.password << " " << c.last_change << " " << c.max_age << " " << c.expire;
-    }
+    expect_table("shadow_state.tsv", [](Row row) {
+        const spwd entry{nullptr, row[0].data(), std::stol(row[1]), 0, std::stol(row[2]), 7, -1, std::stol(row[3]), 0};
+        const ShadowState state = shadow_state(entry, 20000 * k_day + 3600);
+        std::ostringstream out;
+        out << state.password_age << " " << state.acct_expires << " 0x" << std::hex << state.flags
+            << (state.disabled ? " disabled" : "") << (state.password_expired ? " expired" : "");
+        return out.str();
+    });
 }
 
 TEST(AccountRecord, FromThePasswdEntryAndTheShadowState)
@@ -85,46 +85,60 @@ TEST(AccountRecord, FromThePasswdEntryAndTheShadowState)
     }
 }
 
-std::vector<std::u16string> groups_of(AccountSource& source, const std::string& name)
-{
-    const char16_t* const* names = nullptr;
-    std::uint32_t count = 0;
-    source.user_groups(widen(name).c_str(), 10240, names, count);
-    return {names, names + count};
-}
-
 // Through nss_wrapper on the fixture files (see main), in this process; asked off any page.
 TEST(LocalSource, BothGroupLookupsGiveTheSameListsPrimaryFirstWithoutDuplicates)
 {
     const auto by_index = open_local_source({GroupLookup::member_index});
     const auto by_library = open_local_source({GroupLookup::getgrouplist});
-    const std::map<std::string, std::vector<std::u16string>> cases = {
-        {"root", {u"root"}},
-        {"alice", {u"users", u"staff", u"devs"}},
-        {"bob", {u"users", u"staff", u"ops"}},
-        {"j\xC3\xB6rg", {u"users", u"devs"}},
-        {"frank", {u"4242", u"ops", u"staff"}}, // a nameless primary group; gid 50 named by its first entry
-        {"nobody-here", {}},
-    };
-    for (const auto& [name, groups] : cases) {
-        EXPECT_EQ(groups_of(*by_index, name), groups) << name;
-        EXPECT_EQ(groups_of(*by_library, name), groups) << name;
-    }
+    expect_table("local_groups.tsv", [&](const Row& row) {
+        std::string lists[2];
+        for (int i = 0; i < 2; ++i) {
+            const char16_t* const* names = nullptr;
+            std::uint32_t count = 0;
+            (i == 0 ? by_index : by_library)->user_groups(widen(row[0]).c_str(), 10240, names, count);
+            for (std::uint32_t k = 0; k < count; ++k) {
+                lists[i] += (k == 0 ? "" : ":") + encode_units(names[k]);
+            }
+        }
+        return lists[0] == lists[1] ? lists[0] : lists[0] + " by the index, " + lists[1] + " by getgrouplist";
+    });
 }
 
 TEST(GroupLookupChoice, OnlyFilesAndSystemdUseTheMemberIndex)
 {
-    const std::pair<const char*, bool> cases[] = {
-        {"passwd: files\ngroup: files systemd\n", true},
-        {"group: sss files\n", false},
-        {"group: files\ninitgroups: files ldap\n", false},
-        {"# group: ldap\ngroup: files # ldap later\n", true},
-        {"passwd: files\n", true}, // the C library's default for groups is files
-        {"initgroups:\ngroup: files\n", false},
-    };
-    for (const auto& [text, expected] : cases) {
-        EXPECT_EQ(groups_come_from_files(text), expected) << text;
+    expect_table("groups_come_from_files.tsv",
+                 [](const Row& row) { return groups_come_from_files(row[0]) ? "member index" : "getgrouplist"; });
+}
+
+// An enumeration that ends in an error fails the page; at its normal end errno may hold anything.
+TEST(LocalSource, AnEnumerationThatEndsInAnErrorFailsThePage)
+{
+    for (const auto& [error, status] : {std::pair{EIO, k_status_accounts_database},
+                                        {ENOMEM, k_status_accounts_database},
+                                        {ENOENT, k_status_success}}) {
+        g_end_of_accounts_errno = error;
+        const USER_INFO_3* records = nullptr;
+        std::uint32_t resume_handle = 0, count = 0;
+        EXPECT_EQ(open_local_source()->enumerate_page(0, resume_handle, records, count), status) << error;
     }
+    g_end_of_accounts_errno = 0;
+}
+
+// Records of uids 0 to 2, each time the uid plus 100, asked for out of order and past the end.
+TEST(Lastlog, GivesTheRecordOfTheUid)
+{
+    const std::string path = ::testing::TempDir() + "tavrick-lastlog-" + std::to_string(::getpid());
+    std::ofstream file(path, std::ios::binary);
+    for (std::int32_t uid = 0; uid < 3; ++uid) {
+        const lastlog entry{100 + uid, {}, {}};
+        file.write(reinterpret_cast<const char*>(&entry), sizeof entry);
+    }
+    file.close();
+    LastlogReader reader(path);
+    for (const auto& [uid, time] : {std::pair{2U, 102U}, {0U, 100U}, {1U, 101U}, {3U, 0U}}) {
+        EXPECT_EQ(reader.last_login(uid), time) << uid;
+    }
+    std::remove(path.c_str());
 }
 
 } // namespace

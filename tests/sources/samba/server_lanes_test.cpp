@@ -2,7 +2,7 @@
 // A server listing over its connections without a server: real worker processes, each with a
 // scripted connection that logs its opens and logons to a shared file, against the bytes of the
 // listing over one connection. Renewals past their count, logons the server refuses, a server that
-// takes only a few sessions, and the automatic choice of connections.
+// takes only a few sessions, the automatic choice of connections, and workers that die.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -26,6 +26,7 @@ struct ServerScript {
     unsigned refuse_logons_from = 0; // the first logon the server refuses (1 is the first); 0: none
     unsigned sessions = 0;           // connections the server takes; 0: any number
     int record_milliseconds = 0;     // the time a record request takes
+    std::string dies_at = "";        // the call that ends the worker process: "page N", "groups NAME"
 };
 
 unsigned count_lines(const std::string& log, const std::string& start)
@@ -51,6 +52,7 @@ class ScriptedConnection final : public ServerConnection {
     std::uint32_t page_names(std::uint32_t, std::uint32_t& resume_handle, std::vector<std::string>& names) override
     {
         names.clear();
+        dies_if("page " + std::to_string(resume_handle / m_script.page_size + 1));
         if (!log_on()) {
             return m_refusal;
         }
@@ -71,9 +73,10 @@ class ScriptedConnection final : public ServerConnection {
         record = &m_record;
         return k_status_success;
     }
-    std::uint32_t groups(const std::string&, std::vector<std::string>& names) override
+    std::uint32_t groups(const std::string& name, std::vector<std::string>& names) override
     {
         names.clear();
+        dies_if("groups " + name);
         if (!log_on()) {
             return m_refusal;
         }
@@ -91,6 +94,12 @@ class ScriptedConnection final : public ServerConnection {
     }
 
   private:
+    void dies_if(const std::string& call) const
+    {
+        if (call == m_script.dies_at) {
+            ::_exit(1);
+        }
+    }
     bool log_on()
     {
         if (m_logged_on) {
@@ -179,6 +188,10 @@ const LanesCase k_lanes_cases[] = {
      "Logon failure: unknown user name or bad password\n", 2, 3},
     {"automatic, a slow server: more connections", {60, 19, 0, 0, 9}, {16, true}, "", 0, 0},
     {"automatic, a fast server: one connection", {300}, {16, true}, "", 1, 1},
+    {"a worker that dies reading a page: a lost connection", {60, 19, 0, 0, 0, "page 2"}, {1, false},
+     "The network path was not found\n", 1, 1},
+    {"a worker that dies in a group lookup: a lost connection", {60, 19, 0, 0, 0, "groups user0005"}, {1, false},
+     "The network path was not found\n", 1, 1},
 };
 // clang-format on
 
