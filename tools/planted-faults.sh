@@ -76,5 +76,12 @@ plant 'locked-out status mapped wrongly: account disabled' samba/status.cpp \
     's/{"NT_STATUS_ACCOUNT_LOCKED_OUT", k_status_account_locked_out}/{"NT_STATUS_ACCOUNT_LOCKED_OUT", k_status_account_disabled}/'
 plant 'PASSWD_FILE left in the environment: not in the list' credentials.cpp 's/"PASSWD_FILE", //'
 plant 'PASSWD_FILE left in the environment: nothing removed' netapi_connection.cpp '/^ *forget_credential_variables();/d'
+plant 'formats: a double quote in a CSV field not doubled' csv.cpp "s/if (\*unit == u'\"') {/if (false) {/"
+plant 'formats: a CSV field with a line feed left unquoted' csv.cpp "s/ || unit == u'\\\\n'//"
+plant 'formats: a byte that is not UTF-8 lost in JSON' json.cpp 's/0xDC00U + \*unit/0xFFFDU/'
+plant 'formats: a lone surrogate lost in JSON' json.cpp 's/units == TextUnits::utf16 ? \*unit/units == TextUnits::utf16 ? 0xFFFDU/'
+plant 'formats: a surrogate in UTF-8 taken as a character' structured.cpp 's/high = lead == 0xED ? 0x9F : 0xBF;/high = 0xBF;/'
+plant 'formats: a failing listing ends with status 0' enumerate.cpp 's/exit_status = k_exit_listing_failed;//'
+plant 'formats: the local time of CSV taken as UTC' times.cpp '/^const char\* format_local_time/,/^}/ s/std::localtime/std::gmtime/'
 
 [ "$failures" -eq 0 ]
