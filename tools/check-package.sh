@@ -106,7 +106,9 @@ tavrick -d |
 tavrick -q -Q j|jörg judy
 tavrick -a a|alice
 tavrick alice |
-tavrick alice -|-Q -a -s -q -i -d -m -r -F -S -v -h --
+tavrick alice -|-Q -a -s -q -i -d -m -r -F -o -S -v -h --
+tavrick -o |csv json
+tavrick -ao j|json
 tavrick -- -|
 CASES
     exit $status
